@@ -1,0 +1,61 @@
+// Program entry: register the hidden window's class, start the monitor
+// thread, create the window and run the message loop.
+#include <windows.h>
+
+#include "tray.h"
+#include "../watch/status.h"
+#include "../watch/monitor.h"
+
+HWND TrayWindow = NULL;
+HINSTANCE ProgramInstance = NULL;
+
+static BOOL RegisterTrayWindowClass(void)
+{
+    WNDCLASSA windowClass;
+    ZeroMemory(&windowClass, sizeof windowClass);
+    windowClass.style = 0;
+    windowClass.lpfnWndProc = TrayWindowProc;
+    windowClass.cbClsExtra = 0;
+    windowClass.cbWndExtra = 0;
+    windowClass.hInstance = ProgramInstance;
+    windowClass.hIcon = LoadIconA(NULL, IDI_APPLICATION);
+    windowClass.hCursor = LoadCursorA(NULL, IDC_ARROW);
+    windowClass.hbrBackground = (HBRUSH)GetStockObject(WHITE_BRUSH);
+    windowClass.lpszMenuName = NULL;
+    windowClass.lpszClassName = "Halvotren";
+    return RegisterClassA(&windowClass) != 0;
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLine, int showCommand)
+{
+    (void)previousInstance;
+    (void)commandLine;
+    (void)showCommand;
+
+    ProgramInstance = instance;
+    InitProfileLock();
+    ListenForTaskbarRestarts();
+    if (!RegisterTrayWindowClass())
+        return 0;
+
+    // The monitor thread lives as long as the process; its handle is not needed.
+    HANDLE monitor = CreateThread(NULL, 0, MonitorThreadMain, NULL, 0, NULL);
+    if (monitor == NULL)
+        return 0;
+    CloseHandle(monitor);
+
+    TrayWindow = CreateWindowExA(0, "Halvotren", "", WS_OVERLAPPEDWINDOW, 0, 0, 0, 0,
+                                 NULL, NULL, ProgramInstance, NULL);
+    if (TrayWindow == NULL)
+        return 0;
+
+    MSG message;
+    BOOL got;
+    while ((got = GetMessageA(&message, NULL, 0, 0)) != 0) {
+        if (got == -1)
+            return 0;
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    return (int)message.wParam;
+}

@@ -1,0 +1,39 @@
+// The tray shell's shared names: the hidden window, the instance handle,
+// the command identifiers and the program's version.
+#ifndef HALVOTREN_APP_TRAY_H
+#define HALVOTREN_APP_TRAY_H
+
+#include <windows.h>
+
+#include "commands.h"
+#include "version.h"
+
+extern HWND TrayWindow;
+extern HINSTANCE ProgramInstance;
+
+constexpr double kProgramVersion = HALVOTREN_VERSION_NUMBER;
+
+#define REFRESH_TIMER_ID 10
+#define REFRESH_PERIOD_MS 1000
+
+// The shell reports mouse events on the tray icon with this message; its
+// lParam carries the mouse message.
+#define WM_TRAYNOTIFY WM_USER
+
+
+LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// The tray icon.
+void RefreshTrayIcon(void);
+void RemoveTrayIcon(void);
+// Lets the window hear that the taskbar was recreated.
+void ListenForTaskbarRestarts(void);
+// After the taskbar was recreated the shell no longer holds the icon.
+void ForgetTrayIcon(void);
+
+// The tray menu and its commands.
+void ShowTrayMenu(void);
+void RunCommand(int identifier);
+int LaunchCommandLine(const char *commandTemplate);
+
+#endif

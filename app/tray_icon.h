@@ -1,0 +1,20 @@
+// The tray icon's decisions, apart from the shell calls. No Windows header.
+#ifndef HALVOTREN_APP_TRAY_ICON_H
+#define HALVOTREN_APP_TRAY_ICON_H
+
+#define IDI_MAIN 101
+#define IDI_MAIN_ALT 102
+#define IDI_TRAY_ON 103
+#define IDI_TRAY_OFF 104
+
+// Green only while the firewall is on and both services run.
+int ChooseTrayIcon(int firewallOn, int servicesUp);
+
+enum TrayCall { TRAY_ADD, TRAY_MODIFY };
+
+// The call to try first: modify once the shell holds the icon, else add.
+// When it fails the other one is tried, since the shell may have lost the
+// icon (modify fails) or still hold it (add fails).
+TrayCall FirstTrayCall(int iconAdded);
+
+#endif

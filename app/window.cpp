@@ -1,0 +1,60 @@
+// The hidden window's procedure: the one place where timer ticks, tray
+// mouse events and menu commands arrive.
+#include <windows.h>
+
+#include "tray.h"
+
+// Registered at start-up; 0 when registration failed.
+static UINT TaskbarCreatedMessage = 0;
+
+typedef BOOL(WINAPI *ChangeWindowMessageFilterFunction)(UINT message, DWORD flag);
+
+void ListenForTaskbarRestarts(void)
+{
+    TaskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
+    if (TaskbarCreatedMessage == 0)
+        return;
+    // Since Vista an elevated process gets this message only when it lets it
+    // through; the function does not exist on XP, so it is looked up.
+    HMODULE user32 = GetModuleHandleA("user32.dll");
+    if (user32 == NULL)
+        return;
+    ChangeWindowMessageFilterFunction allow =
+        (ChangeWindowMessageFilterFunction)(void *)GetProcAddress(user32, "ChangeWindowMessageFilter");
+    if (allow != NULL)
+        allow(TaskbarCreatedMessage, 1 /* MSGFLT_ADD */);
+}
+
+LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    // Explorer has been restarted, so the tray icon was lost with the old
+    // taskbar: add it again now rather than wait for the next tick.
+    if (TaskbarCreatedMessage != 0 && message == TaskbarCreatedMessage) {
+        ForgetTrayIcon();
+        RefreshTrayIcon();
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+
+    switch (message) {
+    case WM_CREATE:
+        // TrayWindow is not assigned until CreateWindowExA returns.
+        SetTimer(window, REFRESH_TIMER_ID, REFRESH_PERIOD_MS, NULL);
+        break;
+    case WM_CLOSE:
+        PostQuitMessage(0);
+        RemoveTrayIcon();
+        break;
+    case WM_COMMAND:
+        if (IsTrayCommand(LOWORD(wParam)))
+            RunCommand(LOWORD(wParam));
+        break;
+    case WM_TIMER:
+        RefreshTrayIcon();
+        break;
+    case WM_TRAYNOTIFY:
+        if (lParam == WM_RBUTTONUP)
+            ShowTrayMenu();
+        break;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}

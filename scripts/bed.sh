@@ -1,0 +1,96 @@
+# The test bed: a Wine prefix of the project's own under the build tree, an
+# Xvfb display and a persistent wineserver, with the stand-ins for the
+# firewall and its services installed. Sourced by run.sh and test.sh.
+#
+#   bed_up BUILD_DIR    start everything; exports WINEPREFIX, DISPLAY, ...
+#   bed_down            stop everything bed_up started
+#
+# The stand-ins live in C:\halvotren-bed inside the prefix; tests steer them
+# through files in that folder.
+
+BED_CLSID='{304CE942-6E39-40D8-943A-B913C40C9CD4}'
+
+bed_log() { echo "bed: $*" >&2; }
+
+bed_wait_for() {  # bed_wait_for SECONDS COMMAND...: poll until COMMAND succeeds
+  local deadline=$(( $(date +%s) + $1 )); shift
+  until "$@" >/dev/null 2>&1; do
+    if [ "$(date +%s)" -ge "$deadline" ]; then return 1; fi
+    sleep 0.2
+  done
+}
+
+bed_start_display() {
+  if [ -n "${BED_KEEP_DISPLAY:-}" ] && [ -n "${DISPLAY:-}" ]; then return 0; fi
+  local fifo="$BED_DIR/displayfd"
+  rm -f "$fifo"; mkfifo "$fifo"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" >"$BED_DIR/xvfb.log" 2>&1 &
+  BED_XVFB_PID=$!
+  local number
+  if ! read -r -t 30 number <"$fifo"; then
+    bed_log "Xvfb did not start (see $BED_DIR/xvfb.log)"; return 1
+  fi
+  rm -f "$fifo"
+  export DISPLAY=":$number"
+  bed_log "Xvfb on display $DISPLAY (pid $BED_XVFB_PID)"
+}
+
+bed_create_prefix() {
+  if [ -f "$WINEPREFIX/.halvotren-bed" ]; then return 0; fi
+  bed_log "creating Wine prefix $WINEPREFIX (once per build tree)"
+  # Keep wineboot from offering to download Mono and Gecko.
+  WINEDLLOVERRIDES='mscoree=;mshtml=' wineboot -i >"$BED_DIR/wineboot.log" 2>&1 || {
+    bed_log "wineboot failed (see $BED_DIR/wineboot.log)"; return 1; }
+  touch "$WINEPREFIX/.halvotren-bed"
+}
+
+bed_reg() { wine reg "$@" >/dev/null 2>&1; }
+
+bed_install_stand_ins() {
+  local bed_c="$WINEPREFIX/drive_c/halvotren-bed"
+  mkdir -p "$bed_c/firewall" "$bed_c/services"
+  cp -f "$BED_FIXTURES/fakefw.dll" "$BED_FIXTURES/fakesvc.exe" "$BED_FIXTURES/driver.exe" "$bed_c/"
+  # The firewall manager's class now resolves to the stand-in, in this
+  # prefix only.
+  bed_reg add "HKLM\\Software\\Classes\\CLSID\\$BED_CLSID\\InprocServer32" /ve /d 'C:\halvotren-bed\fakefw.dll' /f
+  bed_reg add "HKLM\\Software\\Classes\\CLSID\\$BED_CLSID\\InprocServer32" /v ThreadingModel /d Both /f
+  local name
+  for name in SharedAccess IpNat; do
+    if ! wine sc query "$name" >/dev/null 2>&1; then
+      wine sc create "$name" binPath= "C:\\halvotren-bed\\fakesvc.exe $name" type= own start= demand >/dev/null 2>&1 || {
+        bed_log "cannot create service $name"; return 1; }
+    fi
+  done
+}
+
+bed_up() {
+  BED_BUILD="$(cd "$1" && pwd)"
+  BED_DIR="$BED_BUILD/bed"
+  BED_FIXTURES="$BED_BUILD/tests/fixtures/bin"
+  mkdir -p "$BED_DIR"
+  export WINEPREFIX="$BED_DIR/prefix" WINEARCH=win32 WINEDEBUG=-all
+  export HALVOTREN_BED_DIR="$BED_DIR"
+  bed_start_display || return 1
+  # A half-made prefix from an interrupted run is made again from scratch.
+  if [ ! -f "$WINEPREFIX/.halvotren-bed" ]; then rm -rf "$WINEPREFIX"; fi
+  mkdir -p "$WINEPREFIX"
+  # Services created in the prefix run only while this server lives.
+  wineserver -p || return 1
+  BED_WINESERVER=1
+  bed_create_prefix || return 1
+  bed_install_stand_ins || return 1
+  # Wine's tray host ends with the last Wine program; this one keeps it up.
+  wine "$BED_FIXTURES/driver.exe" idle >/dev/null 2>&1 &
+  BED_IDLE_PID=$!
+  bed_log "ready: WINEPREFIX=$WINEPREFIX DISPLAY=$DISPLAY"
+}
+
+bed_down() {
+  if [ -n "${BED_IDLE_PID:-}" ]; then kill "$BED_IDLE_PID" 2>/dev/null || true; fi
+  if [ -n "${BED_WINESERVER:-}" ]; then
+    wineserver -k 2>/dev/null || true
+    wineserver -w 2>/dev/null || true
+  fi
+  if [ -n "${BED_XVFB_PID:-}" ]; then kill "$BED_XVFB_PID" 2>/dev/null || true; wait "$BED_XVFB_PID" 2>/dev/null || true; fi
+  BED_IDLE_PID= BED_WINESERVER= BED_XVFB_PID=
+}

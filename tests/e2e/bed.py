@@ -1,0 +1,321 @@
+"""Scenario harness: runs the real Halvotren.exe in the test bed's Wine
+prefix, steers the stand-in firewall and services, and watches what a person
+would see (message boxes, the tray icon).
+
+Everything waits for a condition with a generous deadline; nothing relies on
+a fixed sleep being long enough.
+"""
+import json
+import os
+import select
+import shutil
+import subprocess
+import time
+import unittest
+
+PREFIX = os.environ.get("WINEPREFIX", "")
+BED_C = os.path.join(PREFIX, "drive_c", "halvotren-bed")
+FIXTURES = os.environ.get("HALVOTREN_FIXTURES", "")
+EXE = os.environ.get("HALVOTREN_EXE", "")
+
+WM_CLOSE = 0x0010
+WM_COMMAND = 0x0111
+WM_TRAYNOTIFY = 0x0400
+FIREWALL_LOG = os.path.join(BED_C, "firewall.log")
+
+
+def wait_until(condition, timeout, interval=0.1, what="condition"):
+    """Polls condition() until it returns something true; fails the test
+    with `what` when the deadline passes."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = condition()
+        if value:
+            return value
+        if time.monotonic() >= deadline:
+            raise AssertionError("timed out after %.0f s waiting for %s" % (timeout, what))
+        time.sleep(interval)
+
+
+def wine(*args, timeout=60, check=True):
+    return subprocess.run(["wine", *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          timeout=timeout, check=check)
+
+
+def _write_atomically(path, text):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    temporary = path + ".tmp"
+    with open(temporary, "w") as f:
+        f.write(text)
+    os.replace(temporary, path)
+
+
+# --- the stand-in firewall -------------------------------------------------
+
+FIREWALL_KEYS = ("enabled", "read_fails", "switch_refused", "create_fails", "unreachable_until",
+                 "read_delay_ms", "manager_release_delay_ms")
+
+
+def set_firewall(**keys):
+    for key, value in keys.items():
+        assert key in FIREWALL_KEYS, key
+        _write_atomically(os.path.join(BED_C, "firewall", key), "%d\n" % int(value))
+
+
+def firewall_value(key, default=0):
+    try:
+        with open(os.path.join(BED_C, "firewall", key)) as f:
+            return int(f.read().strip() or default)
+    except (OSError, ValueError):
+        return default
+
+
+def reset_firewall():
+    folder = os.path.join(BED_C, "firewall")
+    os.makedirs(folder, exist_ok=True)
+    for name in os.listdir(folder):
+        os.remove(os.path.join(folder, name))
+    set_firewall(enabled=1)
+    if os.path.exists(FIREWALL_LOG):
+        os.remove(FIREWALL_LOG)
+
+
+def firewall_log():
+    """The stand-in's call log as (tick, thread, event) tuples."""
+    try:
+        with open(FIREWALL_LOG, errors="replace") as f:
+            lines = f.read().splitlines()
+    except OSError:
+        return []
+    entries = []
+    for line in lines:
+        parts = line.split(" ", 2)
+        if len(parts) == 3:
+            entries.append((int(parts[0]), int(parts[1]), parts[2]))
+    return entries
+
+
+def firewall_events(prefix="", thread=None):
+    return [e for (_, t, e) in firewall_log() if e.startswith(prefix) and (thread is None or t == thread)]
+
+
+# --- the stand-in services --------------------------------------------------
+
+SERVICES = ("SharedAccess", "IpNat")
+
+
+def set_service_order(name, order):
+    """Holds the service in a reported state such as "stop_pending"; None
+    lets it report running again."""
+    path = os.path.join(BED_C, "services", name)
+    if order is None:
+        if os.path.exists(path):
+            os.remove(path)
+    else:
+        _write_atomically(path, order + "\n")
+
+
+def ensure_service_exists(name):
+    if wine("sc", "query", name, check=False).returncode != 0:
+        wine("sc", "create", name, "binPath=", "C:\\halvotren-bed\\fakesvc.exe " + name,
+             "type=", "own", "start=", "demand")
+
+
+def delete_service(name):
+    wine("sc", "stop", name, check=False)
+    wine("sc", "delete", name, check=False)
+    wait_until(lambda: wine("sc", "query", name, check=False).returncode != 0, 30,
+               what="service %s to be deleted" % name)
+
+
+# --- the driver --------------------------------------------------------------
+
+class Driver:
+    """A long-lived driver.exe answering one JSON line a command."""
+
+    def __init__(self):
+        self.process = subprocess.Popen(["wine", os.path.join(FIXTURES, "driver.exe"), "serve"],
+                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                        stderr=subprocess.DEVNULL)
+        self.pending = b""
+
+    def call(self, *words, timeout=60):
+        line = "\t".join(str(w) for w in words) + "\n"
+        self.process.stdin.write(line.encode())
+        self.process.stdin.flush()
+        deadline = time.monotonic() + timeout
+        while b"\n" not in self.pending:
+            left = deadline - time.monotonic()
+            if left <= 0:
+                raise AssertionError("driver did not answer %r" % (words,))
+            ready, _, _ = select.select([self.process.stdout], [], [], left)
+            if ready:
+                chunk = os.read(self.process.stdout.fileno(), 65536)
+                if not chunk:
+                    raise AssertionError("driver ended while answering %r" % (words,))
+                self.pending += chunk
+        answer, self.pending = self.pending.split(b"\n", 1)
+        return json.loads(answer.decode())
+
+    def close(self):
+        if self.process.poll() is None:
+            self.process.stdin.close()
+            try:
+                self.process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        self.process.stdout.close()
+
+
+# --- the scenario base ----------------------------------------------------------
+
+class BedTestCase(unittest.TestCase):
+    """Each test starts from all-well stand-ins and no Halvotren running."""
+
+    def setUp(self):
+        self.assertTrue(PREFIX and EXE and FIXTURES, "run the tests through scripts/test.sh")
+        self.program = None
+        self.driver = Driver()
+        self.addCleanup(self.driver.close)
+        self.addCleanup(self.stop_program)
+        reset_firewall()
+        for name in SERVICES:
+            set_service_order(name, None)
+            ensure_service_exists(name)
+            self.assertTrue(self.driver.call("service", name, "start", 20000)["ok"])
+
+    # the program
+
+    def start_program(self, exe=None):
+        self.program = subprocess.Popen(["wine", exe or EXE], stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.DEVNULL)
+        answer = self.driver.call("window", 20000)
+        self.assertTrue(answer["ok"], "Halvotren's window did not appear")
+        self.window = answer
+        return answer
+
+    def stop_program(self):
+        if self.program is not None and self.program.poll() is None:
+            self.program.kill()
+            self.program.wait()
+            self.driver.call("gone", 10000)
+
+    def wait_exit(self, timeout=20):
+        try:
+            return self.program.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            raise AssertionError("Halvotren did not end")
+
+    def post(self, message, wparam=0, lparam=0):
+        self.assertTrue(self.driver.call("post", message, wparam, lparam)["ok"])
+
+    def command(self, identifier):
+        self.post(WM_COMMAND, identifier, 0)
+
+    # the boxes
+
+    def box(self, caption, timeout=15):
+        answer = self.driver.call("box", caption, int(timeout * 1000), timeout=timeout + 30)
+        self.assertTrue(answer["ok"], "no %r box appeared" % caption)
+        return answer
+
+    def box_count(self, caption):
+        return self.driver.call("count", caption)["count"]
+
+    def press(self, caption, button=1):
+        self.assertTrue(self.driver.call("press", caption, button, 10000)["ok"],
+                        "could not press %d on %r" % (button, caption))
+
+    def assert_no_box(self, caption, seconds):
+        """Watches for `seconds` that no such box opens; a stand-in for
+        "never" that is generous against the program's two-second cycle."""
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            self.assertEqual(0, self.box_count(caption), "unexpected %r box" % caption)
+            time.sleep(0.2)
+
+    # the monitor's cadence, read from the stand-in's log
+
+    def monitor_reads(self):
+        """get_FirewallEnabled calls made by other threads than the window's."""
+        return [e for (_, t, e) in firewall_log()
+                if e.startswith("get_FirewallEnabled") and t != self.window.get("thread")]
+
+    def wait_monitor_cycles(self, cycles, timeout=None):
+        start = len(self.monitor_reads())
+        wait_until(lambda: len(self.monitor_reads()) >= start + cycles,
+                   timeout or 4 * cycles + 10, what="%d monitor cycles" % cycles)
+
+
+# --- the tray, as a person sees it ------------------------------------------------
+
+def tray_window_id():
+    """The X window in which Wine shows tray icons when no desktop tray
+    exists, or None."""
+    out = subprocess.run(["xwininfo", "-root", "-tree"], stdout=subprocess.PIPE,
+                         stderr=subprocess.DEVNULL, text=True).stdout
+    for line in out.splitlines():
+        if '"Wine System Tray"' in line:
+            return line.split()[0]
+    return None
+
+
+def capture_tray():
+    """(width, height, RGB bytes) of the tray window, or None when absent or
+    unmapped."""
+    window = tray_window_id()
+    if window is None:
+        return None
+    shot = subprocess.run(["import", "-silent", "-window", window, "-depth", "8", "ppm:-"],
+                          stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    if shot.returncode != 0 or not shot.stdout.startswith(b"P6"):
+        return None
+    fields = []
+    position = 2
+    data = shot.stdout
+    while len(fields) < 3:
+        while data[position:position + 1].isspace():
+            position += 1
+        if data[position:position + 1] == b"#":
+            position = data.index(b"\n", position)
+            continue
+        start = position
+        while not data[position:position + 1].isspace():
+            position += 1
+        fields.append(int(data[start:position]))
+    width, height, maxval = fields
+    if maxval != 255:
+        return None
+    return width, height, data[position + 1:position + 1 + width * height * 3]
+
+
+def tray_colour():
+    """'green' or 'red' by the icon's dominant shield colour, None when the
+    tray shows no icon of ours."""
+    shot = capture_tray()
+    if shot is None:
+        return None
+    _, _, pixels = shot
+    green = red = 0
+    for i in range(0, len(pixels) - 2, 3):
+        r, g, b = pixels[i], pixels[i + 1], pixels[i + 2]
+        if g > 100 and g > r + 50 and g > b + 30:
+            green += 1
+        elif r > 140 and r > g + 60 and r > b + 60:
+            red += 1
+    if max(green, red) < 20:
+        return None
+    return "green" if green > red else "red"
+
+
+class TrayMixin:
+    def wait_tray(self, colour, timeout=10):
+        wait_until(lambda: tray_colour() == colour, timeout, interval=0.2,
+                   what="a %s tray icon" % (colour or "missing"))
+
+    def assert_tray_stays(self, colour, seconds):
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            self.assertEqual(colour, tray_colour())
+            time.sleep(0.25)

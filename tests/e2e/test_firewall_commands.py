@@ -1,0 +1,102 @@
+"""Start and Stop through the window's commands 104 and 103."""
+import unittest
+
+from bed import (BedTestCase, TrayMixin, delete_service, ensure_service_exists, firewall_events,
+                 firewall_log, firewall_value, set_firewall, wait_until)
+
+START, STOP = 104, 103
+NOTICE = "Firewall Notice"
+
+
+class FirewallCommands(BedTestCase, TrayMixin):
+    def window_reads(self):
+        return firewall_events("get_FirewallEnabled", thread=self.window["thread"])
+
+    def run_and_wait(self, identifier):
+        """Sends the command and waits until it has read the firewall."""
+        before = len(self.window_reads())
+        self.command(identifier)
+        wait_until(lambda: len(self.window_reads()) > before, 10, what="the command's read")
+
+    def test_start_and_stop_switch_the_firewall(self):
+        set_firewall(enabled=0)
+        self.start_program()
+        self.wait_monitor_cycles(1)
+        self.command(START)
+        wait_until(lambda: firewall_value("enabled") == 1, 10, what="the firewall to be switched on")
+        self.wait_tray("green")
+        self.command(STOP)
+        wait_until(lambda: firewall_value("enabled") == 0, 10, what="the firewall to be switched off")
+        # A stop while the monitor saw it on is a fall like any other.
+        self.box("Firewall Warning!")
+        self.press("Firewall Warning!")
+        self.wait_tray("red")
+        self.assertEqual(["put_FirewallEnabled 1 ok", "put_FirewallEnabled 0 ok"],
+                         firewall_events("put_FirewallEnabled", thread=self.window["thread"]))
+
+    def test_start_while_on_and_stop_while_off_change_nothing(self):
+        self.start_program()
+        self.wait_tray("green")
+        self.run_and_wait(START)
+        set_firewall(enabled=0)
+        self.box("Firewall Warning!")
+        self.press("Firewall Warning!")
+        self.wait_tray("red")
+        self.run_and_wait(STOP)
+        self.assert_no_box(NOTICE, 2)
+        self.assertEqual([], firewall_events("put_FirewallEnabled"))
+
+    def test_refused_switches_show_their_notices(self):
+        set_firewall(enabled=0, switch_refused=1)
+        self.start_program()
+        self.wait_monitor_cycles(1)
+        for identifier, text, state in ((START, "Unable to start firewall", 0),
+                                        (STOP, "Unable to stop firewall", 1)):
+            set_firewall(enabled=state)
+            self.command(identifier)
+            box = self.box(NOTICE)
+            self.assertEqual(text, box["text"])
+            self.assertEqual(0, box["owner"])
+            self.press(NOTICE)
+            self.assertEqual(state, firewall_value("enabled"))
+            self.assertEqual(0, self.box_count(NOTICE))
+        self.assertEqual(0, self.box_count("Firewall Warning!"))
+
+    def test_a_failed_read_during_start_is_silent_and_switches_nothing(self):
+        set_firewall(enabled=0)
+        self.start_program()
+        self.wait_monitor_cycles(1)
+        set_firewall(read_fails=1)
+        self.run_and_wait(START)
+        self.assertEqual(["get_FirewallEnabled failed"], self.window_reads())
+        self.wait_tray("red", 4)
+        self.assertEqual([], firewall_events("put_FirewallEnabled"))
+        self.assertEqual(0, self.box_count(NOTICE))
+        set_firewall(read_fails=0, enabled=1)
+        self.wait_tray("green")
+
+    def test_a_command_racing_the_monitors_clean_up_never_uses_a_released_profile(self):
+        # IpNat missing makes the monitor give up right after publishing the
+        # profile; a slow manager release holds it there, and slow reads keep
+        # the command inside the profile while the clean-up runs.
+        self.addCleanup(ensure_service_exists, "IpNat")
+        delete_service("IpNat")
+        set_firewall(enabled=0, manager_release_delay_ms=2000, read_delay_ms=5000)
+        self.start_program()
+        wait_until(lambda: firewall_events("manager_release_begin"), 20, what="the profile to be published")
+        self.command(START)
+        wait_until(lambda: "profile_release 0" in firewall_events("profile_release")
+                   and "put_FirewallEnabled 1 ok" in firewall_events("put_"), 30,
+                   what="the command and the monitor's clean-up to finish")
+        events = [e for (_, _, e) in firewall_log()]
+        self.assertFalse([e for e in events if e.startswith("USE_AFTER_RELEASE")], events)
+        self.assertIn("put_FirewallEnabled 1 ok", events)
+        self.assertLess(events.index("put_FirewallEnabled 1 ok"), events.index("profile_release 0"))
+        # Once released, commands find no profile and do nothing.
+        self.command(STOP)
+        self.assert_no_box(NOTICE, 2)
+        self.assertEqual(1, len(firewall_events("put_FirewallEnabled")))
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,70 @@
+"""The monitor's service half: SharedAccess and IpNat."""
+import unittest
+
+from bed import (BedTestCase, TrayMixin, delete_service, ensure_service_exists, firewall_events,
+                 set_firewall, set_service_order, wait_until)
+
+WARNING = "Firewall Warning"
+TEXT = ("Warning, critical firewall services have been stopped!\n\n"
+        "Please restart the SharedAccess service and IpNat Service or\n"
+        "contact your System Administrator immediately.")
+
+
+class ServicesWatch(BedTestCase, TrayMixin):
+    def service(self, name, action):
+        self.assertTrue(self.driver.call("service", name, action, 20000)["ok"], "%s %s" % (action, name))
+
+    def test_each_stop_warns_once_with_the_icon_already_red(self):
+        self.start_program()
+        self.wait_tray("green")
+        for name in ("IpNat", "SharedAccess"):
+            self.service(name, "stop")
+            box = self.box(WARNING)
+            self.assertEqual(TEXT, box["text"])
+            self.assertEqual(0, box["owner"])
+            # servicesUp drops before the box opens.
+            self.wait_tray("red", 4)
+            self.assertEqual(1, self.box_count(WARNING))
+            self.press(WARNING)
+            self.wait_monitor_cycles(2)
+            self.assertEqual(0, self.box_count(WARNING), "warned twice for one stop")
+            self.service(name, "start")
+            self.wait_tray("green")
+
+    def test_a_pending_service_counts_as_not_running(self):
+        self.start_program()
+        self.wait_tray("green")
+        set_service_order("SharedAccess", "stop_pending")
+        self.box(WARNING)
+        self.wait_tray("red", 4)
+        self.press(WARNING)
+        set_service_order("SharedAccess", None)
+        self.wait_tray("green")
+        self.assertEqual(0, self.box_count(WARNING))
+
+    def test_services_down_at_start_give_no_warning(self):
+        self.service("IpNat", "stop")
+        self.start_program()
+        self.wait_monitor_cycles(2)
+        self.wait_tray("red")
+        self.assertEqual(0, self.box_count(WARNING))
+
+    def test_a_missing_service_ends_the_monitor_quietly(self):
+        self.addCleanup(ensure_service_exists, "IpNat")
+        delete_service("IpNat")
+        set_firewall(enabled=0)
+        self.start_program()
+        # The monitor releases the profile it had and never samples.
+        wait_until(lambda: "profile_release 0" in firewall_events("profile_release"), 20,
+                   what="the monitor to release the profile")
+        self.wait_tray("red")
+        self.command(104)
+        self.assert_no_box("Firewall Notice", 3)
+        self.assertEqual([], firewall_events("get_FirewallEnabled"))
+        self.assertEqual([], firewall_events("put_FirewallEnabled"))
+        self.assertEqual(0, self.box_count(WARNING))
+        self.assertIsNone(self.program.poll(), "the program ended with its monitor")
+
+
+if __name__ == "__main__":
+    unittest.main()

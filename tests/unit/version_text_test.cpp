@@ -1,0 +1,395 @@
+#include "../../update/version_text.h"
+
+#include <gtest/gtest.h>
+
+#include <float.h>
+#include <math.h>
+#include <string.h>
+
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace {
+
+// A literal gives the expected double, rounded correctly by the compiler.
+#define NUMBER(literal) {#literal, literal}
+
+struct ReadCase {
+    std::string text;
+    double expected;
+};
+
+// Compares bit for bit, so -0 differs from 0.
+void ExpectReads(const ReadCase *cases, size_t count)
+{
+    for (size_t i = 0; i < count; ++i) {
+        const double read = ReadVersionNumber(cases[i].text.c_str());
+        EXPECT_EQ(0, memcmp(&read, &cases[i].expected, sizeof read))
+            << "text \"" << cases[i].text.substr(0, 80) << "\" read " << read
+            << ", expected " << cases[i].expected;
+    }
+}
+
+// Decimal digits of k * 5^n, by schoolbook multiplication: k * 2^-n is
+// exactly these digits times 10^-n, which reaches the halfway points
+// between doubles.
+std::string DigitsOfTimesPowerOfFive(unsigned k, int n)
+{
+    std::string reversed;
+    for (unsigned rest = k; rest; rest /= 10)
+        reversed += static_cast<char>('0' + rest % 10);
+    for (int step = 0; step < n; ++step) {
+        unsigned carry = 0;
+        for (char &digit : reversed) {
+            const unsigned product = static_cast<unsigned>(digit - '0') * 5 + carry;
+            digit = static_cast<char>('0' + product % 10);
+            carry = product / 10;
+        }
+        for (; carry; carry /= 10)
+            reversed += static_cast<char>('0' + carry % 10);
+    }
+    return std::string(reversed.rbegin(), reversed.rend());
+}
+
+const double kDenormMin = std::numeric_limits<double>::denorm_min();
+
+std::vector<ReadCase> HardCases()
+{
+    const std::string zeros(1000, '0');
+    // 1 + 2^-53, halfway between 1 and the next double: 10^53 + 5^53 over 10^53.
+    const std::string halfAboveOne =
+        "1." + std::string(53 - DigitsOfTimesPowerOfFive(1, 53).size(), '0') +
+        DigitsOfTimesPowerOfFive(1, 53);
+    // 5 * 2^-1075, halfway between 2 and 3 times the smallest denormal.
+    const std::string halfDenormal = DigitsOfTimesPowerOfFive(5, 1075);
+    return {
+        NUMBER(1.05),
+        NUMBER(0.1),
+        NUMBER(0.3),
+        NUMBER(1e23),
+        NUMBER(8.98846567431158e307),
+        NUMBER(7.038531e-26),
+        // A product formed at the x87's start-up precision rounds these twice.
+        NUMBER(285945895318659e22),
+        NUMBER(800557371004493e16),
+        NUMBER(502778030796031e12),
+        {"9007199254740993", 9007199254740992.0},
+        {"9007199254740995", 9007199254740996.0},
+        NUMBER(2.2250738585072011e-308),
+        NUMBER(2.2250738585072012e-308),
+        NUMBER(2.2250738585072014e-308),
+        NUMBER(1.7976931348623157e308),
+        NUMBER(1.7976931348623158e308),
+        {"4.9e-324", kDenormMin},
+        {"2.4703282292062327e-324", 0.0},
+        {"2.4703282292062328e-324", kDenormMin},
+        NUMBER(123456789012345678901234567890e-50),
+        NUMBER(0.000000000000000000000000000000000000000000001e300),
+        // Halfway: ties to even, and any non-zero digit, however far out,
+        // rounds up. The far digits lie beyond the ones kept verbatim.
+        {halfAboveOne, 1.0},
+        {halfAboveOne + zeros, 1.0},
+        {halfAboveOne + zeros + "1", 1.0000000000000002},
+        {halfAboveOne.substr(0, halfAboveOne.size() - 1) + "4" + zeros + "9", 1.0},
+        {halfDenormal + "e-1075", 2 * kDenormMin},
+        {halfDenormal + zeros + "1e-2076", 3 * kDenormMin},
+        {"9007199254740993" + zeros + "e-1000", 9007199254740992.0},
+        {"9007199254740993" + zeros + "1e-1001", 9007199254740994.0},
+        {"9007199254740993." + zeros + "1", 9007199254740994.0},
+        {"0." + zeros + "1e1001", 1.0},
+        {"1" + zeros + "e-1000", 1.0},
+    };
+}
+
+}  // namespace
+
+TEST(SplitVersionFile, SplitsAtTheFirstColonAndDropsTheLineBreak)
+{
+    const struct {
+        const char *text;
+        const char *version;
+        const char *url;
+    } cases[] = {
+        {"1.1:http://example.test/Setup.msi", "1.1", "http://example.test/Setup.msi"},
+        {"1.1:http://example.test:8080/a:b.msi", "1.1", "http://example.test:8080/a:b.msi"},
+        {"1.1:http://x/a.msi\r\n", "1.1", "http://x/a.msi"},
+        {"1.1:http://x/a.msi\n", "1.1", "http://x/a.msi"},
+        {"1.1:http://x/a.msi\r\n\r\n\n\r", "1.1", "http://x/a.msi"},
+        {"1.1:u\r\nv\r\n", "1.1", "u\r\nv"},
+        {"1.1: http://x/a.msi ", "1.1", " http://x/a.msi "},
+        {":http://x/a.msi", "", "http://x/a.msi"},
+        {"1.1::", "1.1", ":"},
+    };
+    for (const auto &c : cases) {
+        char text[1024] = {};
+        strcpy(text, c.text);
+        const char *version = nullptr;
+        const char *url = nullptr;
+        ASSERT_EQ(1, SplitVersionFile(text, &version, &url)) << c.text;
+        EXPECT_STREQ(c.version, version) << c.text;
+        EXPECT_STREQ(c.url, url) << c.text;
+        EXPECT_EQ(text, version);
+    }
+}
+
+TEST(SplitVersionFile, FailsWithoutAUrlAndLeavesTheTextAlone)
+{
+    const char *const cases[] = {
+        "", "1.1", "http//x", "1.1:", "1.1:\r\n", "1.1:\n", "1.1:\r\r\n\n", ":", "\r\n",
+    };
+    for (const char *c : cases) {
+        char text[1024] = {};
+        strcpy(text, c);
+        const char *version = "untouched";
+        const char *url = "untouched";
+        EXPECT_EQ(0, SplitVersionFile(text, &version, &url)) << c;
+        EXPECT_EQ(nullptr, version);
+        EXPECT_EQ(nullptr, url);
+        EXPECT_STREQ(c, text);
+    }
+    const char *version = "untouched";
+    const char *url = "untouched";
+    EXPECT_EQ(0, SplitVersionFile(nullptr, &version, &url));
+    EXPECT_EQ(nullptr, version);
+    EXPECT_EQ(nullptr, url);
+}
+
+TEST(SplitVersionFile, TextEndsAtTheFirstZeroByte)
+{
+    const char *version = nullptr;
+    const char *url = nullptr;
+
+    char cutUrl[1024] = "1.1:http://x/a.msi\0junk:more\r\n";
+    ASSERT_EQ(1, SplitVersionFile(cutUrl, &version, &url));
+    EXPECT_STREQ("1.1", version);
+    EXPECT_STREQ("http://x/a.msi", url);
+    EXPECT_EQ(0, memcmp(cutUrl + 19, "junk:more\r\n", 11));
+
+    char cutBeforeColon[1024] = "1.1\0:http://x/a.msi";
+    EXPECT_EQ(0, SplitVersionFile(cutBeforeColon, &version, &url));
+
+    char cutAfterColon[1024] = "1.1:\0http://x/a.msi";
+    EXPECT_EQ(0, SplitVersionFile(cutAfterColon, &version, &url));
+
+    char cutAfterLineBreak[1024] = "1.1:u\r\n\0v";
+    ASSERT_EQ(1, SplitVersionFile(cutAfterLineBreak, &version, &url));
+    EXPECT_STREQ("u", url);
+
+    // A full buffer: 1023 bytes of text, then the caller's zero.
+    char full[1024] = {};
+    memset(full, 'u', 1023);
+    memcpy(full, "2.0:", 4);
+    ASSERT_EQ(1, SplitVersionFile(full, &version, &url));
+    EXPECT_STREQ("2.0", version);
+    EXPECT_EQ(1019u, strlen(url));
+}
+
+TEST(ReadVersionNumber, ReadsTheLeadingNumber)
+{
+    const ReadCase cases[] = {
+        {"1.05", 1.05},
+        {"1.050", 1.05},
+        {"01.0500", 1.05},
+        {"105e-2", 1.05},
+        {"1.1", 1.1},
+        {"2", 2.0},
+        {".5", 0.5},
+        {"5.", 5.0},
+        {"+3", 3.0},
+        {"-3", -3.0},
+        {"1d2", 100.0},
+        {"1D2", 100.0},
+        {"1e2", 100.0},
+        {"1E+2", 100.0},
+        {"2d-1", 0.2},
+        {"  -2.5E+1x", -25.0},
+        {" \t\n\v\f\r7", 7.0},
+        {"1.2.3", 1.2},
+        {"12abc", 12.0},
+        {"1,5", 1.0},
+        {"1.05 beta", 1.05},
+        {"1.05\r\n", 1.05},
+        {"1e0000000000000000000000002", 100.0},
+        {"1e-0000000000000000000000001", 0.1},
+    };
+    ExpectReads(cases, sizeof cases / sizeof cases[0]);
+}
+
+TEST(ReadVersionNumber, StopsBeforeAnExponentMarkerWithoutDigits)
+{
+    const ReadCase cases[] = {
+        {"1e", 1.0}, {"1e+", 1.0}, {"1e-", 1.0}, {"1e-x", 1.0}, {"1dx", 1.0},
+        {"1.5E", 1.5}, {"1.5d+", 1.5}, {"2e 3", 2.0}, {"2e+-3", 2.0}, {"3ee3", 3.0},
+    };
+    ExpectReads(cases, sizeof cases / sizeof cases[0]);
+}
+
+TEST(ReadVersionNumber, TextWithoutANumberReadsAsZero)
+{
+    const ReadCase cases[] = {
+        {"", 0.0}, {"abc", 0.0}, {".", 0.0}, {"+", 0.0}, {"-", 0.0},
+        {"+.", 0.0}, {"-.e5", 0.0}, {"e5", 0.0}, {".e5", 0.0}, {" ", 0.0},
+        {"- 1", 0.0}, {"+-1", 0.0}, {"--1", 0.0}, {"inf", 0.0}, {"INF", 0.0},
+        {"infinity", 0.0}, {"nan", 0.0}, {"NAN(1)", 0.0}, {"-inf", 0.0},
+        {"0x1A", 0.0}, {"0X1p3", 0.0}, {"x1", 0.0}, {",5", 0.0}, {"\x80" "1", 0.0},
+        {"0", 0.0}, {"-0", -0.0}, {"-0.000e7", -0.0}, {"0e999999999999", 0.0},
+        {"-" + std::string(2000, '0'), -0.0},
+    };
+    ExpectReads(cases, sizeof cases / sizeof cases[0]);
+}
+
+TEST(ReadVersionNumber, RoundsToTheNearestDouble)
+{
+    const std::vector<ReadCase> cases = HardCases();
+    ExpectReads(cases.data(), cases.size());
+}
+
+TEST(ReadVersionNumber, OutOfRangeGivesInfinityOrZero)
+{
+    const ReadCase cases[] = {
+        {"1.7976931348623159e308", HUGE_VAL},
+        {"1e309", HUGE_VAL},
+        {"-1e309", -HUGE_VAL},
+        {"1e999999999999", HUGE_VAL},
+        {"-1e999999999999", -HUGE_VAL},
+        {"1d99999999999999999999999999999999", HUGE_VAL},
+        {"1" + std::string(400, '0'), HUGE_VAL},
+        {"1e-400", 0.0},
+        {"-1e-400", -0.0},
+        {"1e-999999999999", 0.0},
+        {"1e-99999999999999999999999999999999", 0.0},
+        {"0." + std::string(400, '0') + "1", 0.0},
+        {std::string(1500, '9') + "e-1100", HUGE_VAL},
+        {std::string(1500, '9') + "e-1500", 1.0},
+        {std::string(1500, '9') + "e-99999999999", 0.0},
+    };
+    ExpectReads(cases, sizeof cases / sizeof cases[0]);
+}
+
+#if defined(_WIN32) && defined(__i386__)
+// The program sets 53-bit precision at start-up, but mingw's start-up
+// leaves 64 bits, under which double arithmetic rounds twice.
+TEST(ReadVersionNumber, RoundsTheSameUnderEitherX87Precision)
+{
+    const std::vector<ReadCase> cases = HardCases();
+    const unsigned saved = _controlfp(0, 0);
+    _controlfp(_PC_53, _MCW_PC);
+    ExpectReads(cases.data(), cases.size());
+    _controlfp(_PC_64, _MCW_PC);
+    ExpectReads(cases.data(), cases.size());
+    _controlfp(saved, _MCW_PC);
+}
+#endif
+
+TEST(ReadVersionNumber, OrdersVersionsAsNumbers)
+{
+    EXPECT_EQ(1, CompareVersionIsNewer(ReadVersionNumber("1.1"), ReadVersionNumber("1.05")));
+    EXPECT_EQ(0, CompareVersionIsNewer(ReadVersionNumber("1.050"), 1.05));
+    EXPECT_EQ(0, CompareVersionIsNewer(ReadVersionNumber("1.05"), ReadVersionNumber("1.1")));
+    // The next double up from 1.05 is 1.05000000000000027: halfway is 1.05000000000000016.
+    EXPECT_EQ(1, CompareVersionIsNewer(ReadVersionNumber("1.0500000000000002"), 1.05));
+    EXPECT_EQ(0, CompareVersionIsNewer(ReadVersionNumber("1.0500000000000001"), 1.05));
+}
+
+TEST(CompareVersionIsNewer, OnlyAStrictlyGreaterOfferIsNewer)
+{
+    const struct {
+        double offered;
+        double current;
+        int newer;
+    } cases[] = {
+        {1.1, 1.05, 1}, {1.05, 1.05, 0}, {1.0, 1.05, 0}, {0.0, -0.0, 0},
+        {HUGE_VAL, 1.05, 1}, {0.0, 1.05, 0}, {2e-308, 0.0, 1},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(c.newer, CompareVersionIsNewer(c.offered, c.current))
+            << c.offered << " against " << c.current;
+}
+
+TEST(InstallerSizeAcceptable, NeedsSomeBytesWithinTheLimitMatchingAnyLength)
+{
+    const struct {
+        size_t received;
+        int hasContentLength;
+        unsigned long contentLength;
+        size_t limit;
+        int acceptable;
+    } cases[] = {
+        {0, 0, 0, 1000, 0},
+        {0, 1, 0, 1000, 0},
+        {1, 0, 0, 1000, 1},
+        {1000, 0, 0, 1000, 1},
+        {1001, 0, 0, 1000, 0},
+        {1001, 1, 1001, 1000, 0},
+        {500, 1, 500, 1000, 1},
+        {500, 1, 501, 1000, 0},
+        {500, 1, 499, 1000, 0},
+        {1000, 1, 5000, 1000, 0},
+        {500, 0, 12345, 1000, 1},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(c.acceptable, InstallerSizeAcceptable(c.received, c.hasContentLength,
+                                                        c.contentLength, c.limit))
+            << c.received << " bytes, length " << c.hasContentLength << "/" << c.contentLength
+            << ", limit " << c.limit;
+}
+
+TEST(FormatTexts, WriteTheMessagesAndCommandLine)
+{
+    char buffer[1024];
+    EXPECT_EQ(1, FormatNoUpdatesText(buffer, sizeof buffer, 1.05));
+    EXPECT_STREQ("There are no updates availabe for Halvotren 1.05 at\nthe current time.", buffer);
+
+    EXPECT_EQ(1, FormatUpdateAvailableText(buffer, sizeof buffer, 1.05, "1.1",
+                                           "http://example.test/Setup.msi"));
+    EXPECT_STREQ("There is an update to Halvotren available. The current\n"
+                 "version 1.05 can be upgraded to 1.1 by going to:\n\n"
+                 "http://example.test/Setup.msi",
+                 buffer);
+
+    EXPECT_EQ(1, FormatUpdateAvailableText(buffer, sizeof buffer, 2, "2.50", "u"));
+    EXPECT_STREQ("There is an update to Halvotren available. The current\n"
+                 "version 2 can be upgraded to 2.50 by going to:\n\nu",
+                 buffer);
+
+    EXPECT_EQ(1, FormatInstallerCommandLine(buffer, sizeof buffer,
+                                            "C:\\Documents and Settings\\a\\Temp\\Setup.msi"));
+    EXPECT_STREQ("msiexec.exe /i \"C:\\Documents and Settings\\a\\Temp\\Setup.msi\"", buffer);
+}
+
+TEST(FormatTexts, ZeroFillAndCutAtTheBufferSize)
+{
+    char buffer[1024];
+    memset(buffer, 'x', sizeof buffer);
+    EXPECT_EQ(1, FormatInstallerCommandLine(buffer, sizeof buffer, "a.msi"));
+    for (size_t i = strlen(buffer); i < sizeof buffer; ++i)
+        ASSERT_EQ('\0', buffer[i]) << i;
+
+    const std::string longUrl = "http://x/" + std::string(2000, 'u');
+    memset(buffer, 'x', sizeof buffer);
+    EXPECT_EQ(0, FormatUpdateAvailableText(buffer, sizeof buffer, 1.05, "1.1", longUrl.c_str()));
+    EXPECT_EQ(1023u, strlen(buffer));
+    EXPECT_EQ(0, strncmp(buffer, "There is an update", 18));
+    EXPECT_EQ('u', buffer[1022]);
+
+    memset(buffer, 'x', sizeof buffer);
+    EXPECT_EQ(0, FormatInstallerCommandLine(buffer, sizeof buffer, longUrl.c_str()));
+    EXPECT_EQ(1023u, strlen(buffer));
+
+    // Exactly fitting, one short, and the smallest buffers.
+    const char *const fullText = "msiexec.exe /i \"a.msi\"";
+    const size_t fullLength = strlen(fullText);
+    EXPECT_EQ(1, FormatInstallerCommandLine(buffer, fullLength + 1, "a.msi"));
+    EXPECT_STREQ(fullText, buffer);
+    EXPECT_EQ(0, FormatInstallerCommandLine(buffer, fullLength, "a.msi"));
+    EXPECT_EQ(std::string(fullText, fullLength - 1), buffer);
+    memset(buffer, 'x', sizeof buffer);
+    EXPECT_EQ(0, FormatNoUpdatesText(buffer, 1, 1.05));
+    EXPECT_EQ('\0', buffer[0]);
+    EXPECT_EQ('x', buffer[1]);
+    EXPECT_EQ(0, FormatNoUpdatesText(buffer, 0, 1.05));
+    EXPECT_EQ('\0', buffer[0]);
+    EXPECT_EQ('x', buffer[1]);
+    EXPECT_EQ(0, FormatNoUpdatesText(nullptr, 0, 1.05));
+}

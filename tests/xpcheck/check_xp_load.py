@@ -1,0 +1,251 @@
+#!/usr/bin/env python3
+"""Would this executable load on 32-bit Windows XP SP2?
+
+Reports everything in the PE file that would stop the XP loader: wrong
+architecture or format, an OS or subsystem version above 5.1, an import that
+XP's DLLs do not export (checked against the lists in --exports), and an
+embedded manifest, which the program must not carry. --expect-fail and
+--selftest check the checker itself.
+"""
+import argparse
+import os
+import struct
+import sys
+
+PREFIX = "xp-load-check: "
+XP_VERSION = (5, 1)
+RT_MANIFEST = 24
+
+
+class BadPE(Exception):
+    pass
+
+
+class PE:
+    def __init__(self, data):
+        self.data = data
+        if self.u16(0) != 0x5A4D:
+            raise BadPE("no MZ header: not a Windows executable")
+        pe = self.u32(0x3C)
+        if self.data[pe:pe + 4] != b"PE\0\0":
+            raise BadPE("no PE signature at offset 0x%x" % pe)
+        self.machine = self.u16(pe + 4)
+        nsections = self.u16(pe + 6)
+        opt_size = self.u16(pe + 20)
+        self.opt = pe + 24
+        self.magic = self.u16(self.opt)
+        self.os_version = (self.u16(self.opt + 40), self.u16(self.opt + 42))
+        self.subsys_version = (self.u16(self.opt + 48), self.u16(self.opt + 50))
+        self.subsystem = self.u16(self.opt + 68)
+        self.header_size = self.u32(self.opt + 60)
+        self.sections = []
+        for i in range(nsections):
+            s = self.opt + opt_size + 40 * i
+            # (rva, size in memory, size on disk, file offset)
+            self.sections.append((self.u32(s + 12), self.u32(s + 8),
+                                  self.u32(s + 16), self.u32(s + 20)))
+
+    def read(self, fmt, off):
+        if off < 0 or off + struct.calcsize(fmt) > len(self.data):
+            raise BadPE("truncated or corrupt: read past the end at 0x%x" % off)
+        return struct.unpack_from(fmt, self.data, off)[0]
+
+    def u16(self, off):
+        return self.read("<H", off)
+
+    def u32(self, off):
+        return self.read("<I", off)
+
+    def cstr(self, off):
+        self.read("<B", off)  # bounds check
+        end = self.data.find(b"\0", off)
+        if end < 0:
+            raise BadPE("unterminated name at 0x%x" % off)
+        return self.data[off:end].decode("latin-1")
+
+    def at(self, rva):
+        """File offset of an RVA."""
+        if rva < self.header_size:
+            return rva
+        for va, vsize, rawsize, raw in self.sections:
+            if va <= rva < va + max(vsize, rawsize):
+                if rva - va >= rawsize:
+                    raise BadPE("RVA 0x%x points into uninitialised data" % rva)
+                return raw + rva - va
+        raise BadPE("RVA 0x%x lies in no section" % rva)
+
+    def directory(self, index):
+        """RVA of a data directory, 0 if absent; PE32 layout only."""
+        if index >= self.u32(self.opt + 92):
+            return 0
+        return self.u32(self.opt + 96 + 8 * index)
+
+    def thunks(self, rva):
+        """Yield ('name', str) or ('ordinal', int) for one import lookup table."""
+        off = self.at(rva)
+        while True:
+            t = self.u32(off)
+            if t == 0:
+                return
+            if t & 0x80000000:
+                yield "ordinal", t & 0xFFFF
+            else:
+                yield "name", self.cstr(self.at(t) + 2)  # skip the hint
+            off += 4
+
+    def imports(self):
+        """Yield (dll, [('name'|'ordinal', value)...], delayed)."""
+        rva = self.directory(1)
+        if rva:
+            off = self.at(rva)
+            while self.u32(off + 12):  # Name
+                lookup = self.u32(off) or self.u32(off + 16)
+                yield self.cstr(self.at(self.u32(off + 12))), list(self.thunks(lookup)), False
+                off += 20
+        rva = self.directory(13)
+        if rva:
+            base = self.u32(self.opt + 28)
+            off = self.at(rva)
+            while self.u32(off + 4):  # rvaDLLName
+                # Old-style descriptors hold addresses rather than RVAs.
+                fix = 0 if self.u32(off) & 1 else base
+                name = self.cstr(self.at(self.u32(off + 4) - fix))
+                yield name, list(self.thunks(self.u32(off + 16) - fix)), True
+                off += 32
+
+    def resource_types(self):
+        rva = self.directory(2)
+        if not rva:
+            return []
+        root = self.at(rva)
+        count = self.u16(root + 12) + self.u16(root + 14)
+        entries = [self.u32(root + 16 + 8 * i) for i in range(count)]
+        return [e for e in entries if not e & 0x80000000]  # numbered types only
+
+
+def load_exports(directory, dll):
+    try:
+        with open(os.path.join(directory, dll.lower() + ".txt"), encoding="utf-8") as f:
+            return {line.strip() for line in f if line.strip()}
+    except OSError:
+        return None
+
+
+def check(data, exports_dir, console=False):
+    """Return (problems, summary). Raises BadPE on a malformed file."""
+    pe = PE(data)
+    problems = []
+    if pe.machine != 0x14C:
+        problems.append("machine is 0x%x, not i386 (0x14c)" % pe.machine)
+    if pe.magic != 0x10B:
+        problems.append("optional header magic is 0x%x, not PE32 (0x10b)" % pe.magic)
+    allowed = (2, 3) if console else (2,)
+    if pe.subsystem not in allowed:
+        wanted = "Windows GUI (2) or console (3)" if console else "Windows GUI (2)"
+        problems.append("subsystem is %d, not %s" % (pe.subsystem, wanted))
+    for what, version in (("operating system", pe.os_version),
+                          ("subsystem", pe.subsys_version)):
+        if version > XP_VERSION:
+            problems.append("%s version %d.%d is above XP's 5.1 (the loader refuses it)"
+                            % ((what,) + version))
+    if pe.magic != 0x10B:
+        return problems, ""  # the rest of the header is laid out differently
+    if RT_MANIFEST in pe.resource_types():
+        problems.append("resources contain a manifest (RT_MANIFEST); the program must carry none")
+    functions, dlls = 0, set()
+    for dll, entries, delayed in pe.imports():
+        kind = "delay-loaded " if delayed else ""
+        dlls.add(dll.lower())
+        known = load_exports(exports_dir, dll)
+        if known is None:
+            problems.append("%s%s: no XP export list for it in %s" % (kind, dll, exports_dir))
+            continue
+        for how, value in entries:
+            functions += 1
+            if how == "ordinal":
+                problems.append("%s%s: import by ordinal %d, which cannot be checked against XP"
+                                % (kind, dll, value))
+            elif value not in known:
+                problems.append("%s%s: %s is not exported on XP SP2" % (kind, dll, value))
+    return problems, "%d functions from %d DLLs" % (functions, len(dlls))
+
+
+def selftest(path, exports_dir):
+    with open(path, "rb") as f:
+        good = f.read()
+    problems, _ = check(good, exports_dir)  # a malformed original raises BadPE
+    if problems:
+        return ["the original must pass first: " + p for p in problems], 0
+    pe = PE(good)
+
+    def patched(off, fmt, value):
+        data = bytearray(good)
+        struct.pack_into(fmt, data, off, value)
+        return bytes(data)
+
+    # Each major version is patched to 6 with its minor 0 in one 32-bit write.
+    cases = [("OS version 6.0", patched(pe.opt + 40, "<I", 6), "operating system version 6.0"),
+             ("subsystem version 6.0", patched(pe.opt + 48, "<I", 6), "subsystem version 6.0"),
+             ("console subsystem", patched(pe.opt + 68, "<H", 3), "subsystem is 3"),
+             ("PE32+ magic", patched(pe.opt, "<H", 0x20B), "not PE32")]
+    rva = pe.directory(2)
+    if rva:  # relabel the first numbered resource type as a manifest
+        root = pe.at(rva)
+        first = root + 16 + 8 * pe.u16(root + 12)
+        cases.append(("manifest", patched(first, "<I", RT_MANIFEST), "manifest"))
+    failures = []
+    for name, data, expected in cases:
+        problems, _ = check(data, exports_dir)
+        if not any(expected in p for p in problems):
+            failures.append("%s was not rejected (got: %s)" % (name, problems or "no problems"))
+    try:
+        check(good[:len(good) // 3], exports_dir)
+        failures.append("a truncated file was not reported as malformed")
+    except BadPE:
+        pass
+    return failures, len(cases) + 1
+
+
+def main():
+    ap = argparse.ArgumentParser(description="Check that a PE file would load on Windows XP SP2.")
+    ap.add_argument("exe")
+    ap.add_argument("--exports", required=True, help="folder of <dll>.txt export lists")
+    ap.add_argument("--console", action="store_true", help="also accept the console subsystem")
+    mode = ap.add_mutually_exclusive_group()
+    mode.add_argument("--expect-fail", metavar="NAME",
+                      help="succeed only if the check fails and a problem names NAME")
+    mode.add_argument("--selftest", action="store_true",
+                      help="assert that patched copies of EXE are rejected")
+    args = ap.parse_args()
+    if not os.path.isdir(args.exports):
+        print(PREFIX + "error: export lists folder %s does not exist" % args.exports)
+        return 1
+    try:
+        if args.selftest:
+            failures, count = selftest(args.exe, args.exports)
+            for f in failures:
+                print(PREFIX + "selftest FAILED: " + f)
+            print(PREFIX + "selftest: %s (%d cases)" % ("FAILED" if failures else "OK", count))
+            return 1 if failures else 0
+        with open(args.exe, "rb") as f:
+            problems, summary = check(f.read(), args.exports, args.console)
+    except (OSError, BadPE) as e:
+        print(PREFIX + "error: %s: %s" % (args.exe, e))
+        return 1
+    for p in problems:
+        print(PREFIX + p)
+    if args.expect_fail is not None:
+        if any(args.expect_fail in p for p in problems):
+            print(PREFIX + "rejected as expected (%s named)" % args.expect_fail)
+            return 0
+        print(PREFIX + "expected a problem naming %s; none did" % args.expect_fail)
+        return 1
+    if problems:
+        print(PREFIX + "FAILED: %d problem(s) in %s" % (len(problems), args.exe))
+        return 1
+    print(PREFIX + "OK: " + summary)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,190 @@
+#include "version_text.h"
+
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+namespace {
+
+// A halfway point between neighbouring doubles has at most 767 significant
+// digits, so past these only whether the rest is zero can change the result.
+const int kKeptDigits = 800;
+
+// With at most kKeptDigits digits, any scale beyond this is infinite or zero
+// already; clamping keeps a silly exponent from overflowing anything, and
+// the converted text always spells the scale in five digits.
+const long long kScaleLimit = 99999;
+
+int IsSpace(char c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+int IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// The text is always "[-]digits" "e[-]ddddd", no point: the library converters
+// take the point from the locale and accept forms we do not, but agree on
+// this one and round it correctly. mingw-w64's own works on integers, so the
+// x87's extended precision does not round it twice.
+double ConvertPlainNumber(const char *number)
+{
+#ifdef __MINGW32__
+    return __mingw_strtod(number, nullptr);
+#else
+    return strtod(number, nullptr);
+#endif
+}
+
+int FormatBounded(char *buffer, size_t size, const char *format, ...)
+{
+    if (size == 0)
+        return 0;
+    memset(buffer, 0, size);
+    va_list arguments;
+    va_start(arguments, format);
+    const int needed = vsnprintf(buffer, size, format, arguments);
+    va_end(arguments);
+    return needed >= 0 && static_cast<size_t>(needed) < size;
+}
+
+}  // namespace
+
+int SplitVersionFile(char *text, const char **versionField, const char **urlField)
+{
+    *versionField = nullptr;
+    *urlField = nullptr;
+    char *colon = text ? strchr(text, ':') : nullptr;
+    if (!colon)
+        return 0;
+    char *url = colon + 1;
+    size_t length = strlen(url);
+    while (length > 0 && (url[length - 1] == '\r' || url[length - 1] == '\n'))
+        --length;
+    if (length == 0)
+        return 0;
+    *colon = '\0';
+    url[length] = '\0';
+    *versionField = text;
+    *urlField = url;
+    return 1;
+}
+
+double ReadVersionNumber(const char *text)
+{
+    const char *p = text;
+    while (IsSpace(*p))
+        ++p;
+    const int negative = *p == '-';
+    if (*p == '+' || *p == '-')
+        ++p;
+
+    // Significant digits, without leading zeros: the value is
+    // digits * 10^scale, plus something when restNonZero.
+    char number[1 + kKeptDigits + 1 + 8];
+    char *digits = number + 1;
+    int kept = 0;
+    int anyDigit = 0;
+    int inFraction = 0;
+    int restNonZero = 0;
+    long long scale = 0;
+    for (;; ++p) {
+        if (*p == '.' && !inFraction) {
+            inFraction = 1;
+            continue;
+        }
+        if (!IsDigit(*p))
+            break;
+        anyDigit = 1;
+        if (kept == 0 && *p == '0') {
+            scale -= inFraction;
+        } else if (kept < kKeptDigits) {
+            digits[kept++] = *p;
+            scale -= inFraction;
+        } else {
+            scale += !inFraction;
+            restNonZero |= *p != '0';
+        }
+    }
+    if (!anyDigit)
+        return 0.0;
+
+    // A marker without digits after it adds nothing, as if reading had
+    // stopped in front of it.
+    if (*p == 'e' || *p == 'E' || *p == 'd' || *p == 'D') {
+        const char *q = p + 1;
+        const int negativeExponent = *q == '-';
+        if (*q == '+' || *q == '-')
+            ++q;
+        long long exponent = 0;
+        for (; IsDigit(*q); ++q) {
+            if (exponent <= kScaleLimit)
+                exponent = exponent * 10 + (*q - '0');
+        }
+        scale += negativeExponent ? -exponent : exponent;
+    }
+    if (kept == 0)
+        return negative ? -0.0 : 0.0;
+
+    // One more non-zero digit stands for the dropped rest: it lands strictly
+    // between the same two halfway points as the full number does.
+    if (restNonZero) {
+        digits[kept++] = '1';
+        --scale;
+    }
+    if (scale > kScaleLimit)
+        scale = kScaleLimit;
+    if (scale < -kScaleLimit)
+        scale = -kScaleLimit;
+    // Written by hand, so that reading a number does not drag in printf.
+    int exponent = static_cast<int>(scale);
+    char *end = digits + kept;
+    *end++ = 'e';
+    if (exponent < 0) {
+        *end++ = '-';
+        exponent = -exponent;
+    }
+    for (int place = 10000; place > 0; place /= 10)
+        *end++ = static_cast<char>('0' + exponent / place % 10);
+    *end = '\0';
+    number[0] = '-';
+    return ConvertPlainNumber(negative ? number : digits);
+}
+
+int CompareVersionIsNewer(double offered, double current)
+{
+    return offered > current;
+}
+
+int InstallerSizeAcceptable(size_t received, int hasContentLength,
+                            unsigned long contentLength, size_t limit)
+{
+    if (received == 0 || received > limit)
+        return 0;
+    return !hasContentLength || received == contentLength;
+}
+
+int FormatNoUpdatesText(char *buffer, size_t size, double version)
+{
+    return FormatBounded(buffer, size,
+                         "There are no updates availabe for Halvotren %g at\n"
+                         "the current time.",
+                         version);
+}
+
+int FormatUpdateAvailableText(char *buffer, size_t size, double version,
+                              const char *newVersionText, const char *url)
+{
+    return FormatBounded(buffer, size,
+                         "There is an update to Halvotren available. The current\n"
+                         "version %g can be upgraded to %s by going to:\n\n%s",
+                         version, newVersionText, url);
+}
+
+int FormatInstallerCommandLine(char *buffer, size_t size, const char *path)
+{
+    return FormatBounded(buffer, size, "msiexec.exe /i \"%s\"", path);
+}

@@ -1,0 +1,42 @@
+// The update check's decisions about the version file and the texts built
+// from it. The file holds one record, "version:installer URL", read into a
+// zero-filled 1024-byte buffer, so the text ends at its first zero byte. No
+// Windows header: these are tested on any compiler.
+#ifndef HALVOTREN_UPDATE_VERSION_TEXT_H
+#define HALVOTREN_UPDATE_VERSION_TEXT_H
+
+#include <stddef.h>
+
+// Splits the text in place: 1 with *versionField at the text, ended where
+// the first colon was, and *urlField at the rest, with the line break a text
+// file ends with removed. Only the first colon splits, as the URL has its
+// own. 0, with the text untouched and both fields null, when there is no
+// colon or no URL after it.
+int SplitVersionFile(char *text, const char **versionField, const char **urlField);
+
+// The number a version field starts with: optional white space and sign,
+// digits with an optional '.' fraction, an optional exponent after e, E, d
+// or D. Reading stops at the first character that does not fit; text without
+// a digit reads as 0. Hexadecimal, inf and nan are not numbers here, and the
+// point is '.' whatever the locale. The result is the nearest double, so
+// "1.05" equals the literal 1.05; out of range gives HUGE_VAL or 0.
+double ReadVersionNumber(const char *text);
+
+// 1 when the offered version is newer than the running one.
+int CompareVersionIsNewer(double offered, double current);
+
+// Whether a downloaded installer is whole. The caller asks for limit + 1
+// bytes, so a file too big for its buffer shows up as received > limit.
+// A Content-Length, when the server sent one, must match exactly.
+int InstallerSizeAcceptable(size_t received, int hasContentLength,
+                            unsigned long contentLength, size_t limit);
+
+// The message texts and the installer's command line. Each zero-fills the
+// buffer, then writes at most size - 1 characters: a longer text is cut and
+// stays terminated. 1 when the whole text fitted, 0 when it was cut.
+int FormatNoUpdatesText(char *buffer, size_t size, double version);
+int FormatUpdateAvailableText(char *buffer, size_t size, double version,
+                              const char *newVersionText, const char *url);
+int FormatInstallerCommandLine(char *buffer, size_t size, const char *path);
+
+#endif

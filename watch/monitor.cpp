@@ -1,0 +1,83 @@
+#include "monitor.h"
+
+#include "profile.h"
+#include "status.h"
+#include "transitions.h"
+#include "warning.h"
+
+static const char ServicesWarningText[] =
+    "Warning, critical firewall services have been stopped!\n\n"
+    "Please restart the SharedAccess service and IpNat Service or\n"
+    "contact your System Administrator immediately.";
+
+static int QueryServiceState(SC_HANDLE service, DWORD *state)
+{
+    SERVICE_STATUS_PROCESS status;
+    DWORD needed = 0;
+    ZeroMemory(&status, sizeof status);
+    if (!QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, (LPBYTE)&status, sizeof status,
+                              &needed))
+        return 0;
+    *state = status.dwCurrentState;
+    return 1;
+}
+
+int WatchServices(SC_HANDLE sharedAccess, SC_HANDLE ipNat)
+{
+    DWORD sharedAccessState = 0;
+    DWORD ipNatState = 0;
+    if (!QueryServiceState(sharedAccess, &sharedAccessState) ||
+        !QueryServiceState(ipNat, &ipNatState)) {
+        StatusFlags.servicesUp.store(0);
+        return 1;
+    }
+
+    int bothRunning = sharedAccessState == SERVICE_RUNNING && ipNatState == SERVICE_RUNNING;
+    WatchDecision decision = DecideServicesWatch(StatusFlags.servicesUp.load(), bothRunning);
+    ApplyWatchDecision(&StatusFlags.servicesUp, decision, ServicesWarningText, "Firewall Warning");
+    return 0;
+}
+
+DWORD WINAPI MonitorThreadMain(LPVOID parameter)
+{
+    (void)parameter;
+    INetFwProfile *profile = NULL;
+    SC_HANDLE manager = NULL;
+    SC_HANDLE sharedAccess = NULL;
+    SC_HANDLE ipNat = NULL;
+
+    HRESULT apartment = CoInitializeEx(NULL, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    if (FAILED(apartment) && apartment != RPC_E_CHANGED_MODE)
+        goto cleanup;
+    if (FAILED(AcquireProfile(&profile)))
+        goto cleanup;
+    manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
+    if (manager == NULL)
+        goto cleanup;
+    sharedAccess = OpenServiceA(manager, "SharedAccess", SERVICE_QUERY_STATUS);
+    if (sharedAccess == NULL)
+        goto cleanup;
+    ipNat = OpenServiceA(manager, "IpNat", SERVICE_QUERY_STATUS);
+    if (ipNat == NULL)
+        goto cleanup;
+
+    // The profile and the three handles live as long as the process.
+    for (;;) {
+        WatchFirewallState(profile);
+        WatchServices(sharedAccess, ipNat);
+        SleepEx(MONITOR_CYCLE_MS, FALSE);
+    }
+
+cleanup:
+    // Reached only when start-up failed; the firewall and services are then
+    // never watched and the icon stays red.
+    if (sharedAccess != NULL)
+        CloseServiceHandle(sharedAccess);
+    if (manager != NULL)
+        CloseServiceHandle(manager);
+    if (profile != NULL)
+        ReleaseSharedProfile(profile);
+    if (SUCCEEDED(apartment) && apartment != RPC_E_CHANGED_MODE)
+        CoUninitialize();
+    return 0;
+}
