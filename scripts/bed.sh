@@ -54,6 +54,13 @@ bed_install_stand_ins() {
   # prefix only.
   bed_reg add "HKLM\\Software\\Classes\\CLSID\\$BED_CLSID\\InprocServer32" /ve /d 'C:\halvotren-bed\fakefw.dll' /f
   bed_reg add "HKLM\\Software\\Classes\\CLSID\\$BED_CLSID\\InprocServer32" /v ThreadingModel /d Both /f
+  # Recorders in place of the programs Halvotren starts. They are used only
+  # where a test asks for them with WINEDLLOVERRIDES (see tests/e2e/bed.py);
+  # otherwise Wine's own built-in programs run.
+  local windows="$WINEPREFIX/drive_c/windows"
+  cp -f "$BED_FIXTURES/recorder.exe" "$windows/notepad.exe"
+  cp -f "$BED_FIXTURES/recorder.exe" "$windows/system32/rundll32.exe"
+  cp -f "$BED_FIXTURES/recorder.exe" "$windows/system32/msiexec.exe"
   local name
   for name in SharedAccess IpNat; do
     if ! wine sc query "$name" >/dev/null 2>&1; then

@@ -128,6 +128,25 @@ def delete_service(name):
                what="service %s to be deleted" % name)
 
 
+# --- the recorders standing in for started programs ----------------------------
+
+LAUNCHED_LOG = os.path.join(BED_C, "launched.log")
+
+
+def launched():
+    """(program path, command line) for each start the recorders saw."""
+    try:
+        with open(LAUNCHED_LOG, errors="replace") as f:
+            return [tuple(line.split("\t", 1)) for line in f.read().splitlines() if "\t" in line]
+    except OSError:
+        return []
+
+
+def clear_launched():
+    if os.path.exists(LAUNCHED_LOG):
+        os.remove(LAUNCHED_LOG)
+
+
 # --- the driver --------------------------------------------------------------
 
 class Driver:
@@ -180,6 +199,7 @@ class BedTestCase(unittest.TestCase):
         self.addCleanup(self.driver.close)
         self.addCleanup(self.stop_program)
         reset_firewall()
+        clear_launched()
         for name in SERVICES:
             set_service_order(name, None)
             ensure_service_exists(name)
@@ -187,9 +207,15 @@ class BedTestCase(unittest.TestCase):
 
     # the program
 
-    def start_program(self, exe=None):
+    def start_program(self, exe=None, recorders=(), environment=None):
+        """Starts Halvotren.exe; `recorders` names programs (notepad.exe,
+        rundll32.exe, msiexec.exe) that its launches reach as recorders
+        writing to launched.log instead of Wine's own."""
+        env = dict(os.environ, **(environment or {}))
+        if recorders:
+            env["WINEDLLOVERRIDES"] = ",".join(recorders) + "=n"
         self.program = subprocess.Popen(["wine", exe or EXE], stdout=subprocess.DEVNULL,
-                                        stderr=subprocess.DEVNULL)
+                                        stderr=subprocess.DEVNULL, env=env)
         answer = self.driver.call("window", 20000)
         self.assertTrue(answer["ok"], "Halvotren's window did not appear")
         self.window = answer
