@@ -82,7 +82,7 @@ bed_up() {
   if [ ! -f "$WINEPREFIX/.halvotren-bed" ]; then rm -rf "$WINEPREFIX"; fi
   mkdir -p "$WINEPREFIX"
   # Services created in the prefix run only while this server lives.
-  wineserver -p || return 1
+  wineserver -p >"$BED_DIR/wineserver.log" 2>&1 || return 1
   BED_WINESERVER=1
   bed_create_prefix || return 1
   bed_install_stand_ins || return 1

@@ -9,7 +9,9 @@ import json
 import os
 import select
 import shutil
+import re
 import subprocess
+import tempfile
 import time
 import unittest
 
@@ -214,8 +216,14 @@ class BedTestCase(unittest.TestCase):
         env = dict(os.environ, **(environment or {}))
         if recorders:
             env["WINEDLLOVERRIDES"] = ",".join(recorders) + "=n"
+        # Wine's shell traces every tray call; that trace is the record of
+        # what the program asked of the shell.
+        env["WINEDEBUG"] = "-all,trace+systray"
+        self.trace = tempfile.NamedTemporaryFile(prefix="halvotren-trace-", delete=False)
+        self.addCleanup(os.remove, self.trace.name)
         self.program = subprocess.Popen(["wine", exe or EXE], stdout=subprocess.DEVNULL,
-                                        stderr=subprocess.DEVNULL, env=env)
+                                        stderr=self.trace, env=env)
+        self.trace.close()
         answer = self.driver.call("window", 20000)
         self.assertTrue(answer["ok"], "Halvotren's window did not appear")
         self.window = answer
@@ -232,6 +240,12 @@ class BedTestCase(unittest.TestCase):
             return self.program.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
             raise AssertionError("Halvotren did not end")
+
+    def tray_calls(self):
+        """The program's Shell_NotifyIcon calls so far: 0 add, 1 modify,
+        2 delete."""
+        with open(self.trace.name, errors="replace") as f:
+            return [int(m) for m in re.findall(r"Shell_NotifyIconW dwMessage = (\d+)", f.read())]
 
     def post(self, message, wparam=0, lparam=0):
         self.assertTrue(self.driver.call("post", message, wparam, lparam)["ok"])
@@ -316,6 +330,46 @@ def capture_tray():
     return width, height, data[position + 1:position + 1 + width * height * 3]
 
 
+def tray_icon_centre():
+    """Where our icon sits in the tray window, or None."""
+    shot = capture_tray()
+    if shot is None:
+        return None
+    width, height, pixels = shot
+    xs, ys = [], []
+    for index in range(width * height):
+        r, g, b = pixels[3 * index:3 * index + 3]
+        if _is_green(r, g, b) or _is_red(r, g, b):
+            xs.append(index % width)
+            ys.append(index // width)
+    if len(xs) < 20:
+        return None
+    return (min(xs) + max(xs)) // 2, (min(ys) + max(ys)) // 2
+
+
+def click_tray(button, repeat=1):
+    """Clicks our tray icon as a person would, with the X mouse."""
+    centre = wait_until(tray_icon_centre, 10, what="the tray icon to click")
+    subprocess.run(["xdotool", "mousemove", "--window", tray_window_id(), str(centre[0]), str(centre[1]),
+                    "click", "--repeat", str(repeat), "--delay", "80", str(button)], check=True)
+
+
+def press_keys(*keys):
+    subprocess.run(["xdotool", "key", "--delay", "60", *keys], check=True)
+
+
+def click_elsewhere():
+    subprocess.run(["xdotool", "mousemove", "700", "600", "click", "1"], check=True)
+
+
+def _is_green(r, g, b):
+    return g > 100 and g > r + 50 and g > b + 30
+
+
+def _is_red(r, g, b):
+    return r > 140 and r > g + 60 and r > b + 60
+
+
 def tray_colour():
     """'green' or 'red' by the icon's dominant shield colour, None when the
     tray shows no icon of ours."""
@@ -326,9 +380,9 @@ def tray_colour():
     green = red = 0
     for i in range(0, len(pixels) - 2, 3):
         r, g, b = pixels[i], pixels[i + 1], pixels[i + 2]
-        if g > 100 and g > r + 50 and g > b + 30:
+        if _is_green(r, g, b):
             green += 1
-        elif r > 140 and r > g + 60 and r > b + 60:
+        elif _is_red(r, g, b):
             red += 1
     if max(green, red) < 20:
         return None

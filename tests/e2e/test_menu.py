@@ -1,0 +1,130 @@
+"""The tray menu as a person uses it: a right-click on the icon, the
+keyboard to choose, and what each command does."""
+import unittest
+
+from bed import (WM_COMMAND, WM_TRAYNOTIFY, BedTestCase, TrayMixin, click_elsewhere, click_tray,
+                 firewall_events, firewall_value, launched, press_keys, set_firewall, wait_until)
+
+ABOUT_START = "Halvotren\nVersion 1.05\nBy: "
+HELP = ("Halvotren Help\n\nRight click on the Halvotren icon to control any\n"
+        "Windows firewall features.  To stop or start the\nfirewall you must have administrative rights.\n"
+        "The icon in the system tray will be green when the\nfirewall is active and red if it is deactivated.\n"
+        "Halvotren will also popup a message box alerting\nyou to the firewall going down.\n")
+CONFIGURE = ("C:\\windows\\system32\\rundll32.exe C:\\windows\\system32\\shell32.dll,"
+             "Control_RunDLL firewall.cpl,Windows Firewall")
+VIEW_LOG = "C:\\windows\\notepad.exe C:\\windows\\pfirewall.log"
+RECORDERS = ("notepad.exe", "rundll32.exe")
+
+
+class TrayMenu(BedTestCase, TrayMixin):
+    def open_menu(self):
+        click_tray(3)
+        wait_until(lambda: self.driver.call("menus")["count"] == 1, 10, what="the popup menu")
+
+    def choose(self, position):
+        """Opens the menu and picks the item at `position` (1 = top) by
+        keyboard."""
+        self.open_menu()
+        press_keys(*["Down"] * position, "Return")
+        wait_until(lambda: self.driver.call("menus")["count"] == 0, 10, what="the menu to close")
+
+    def assert_launched(self, program, command_line):
+        wait_until(lambda: (program, command_line) in launched(), 10, what="a start of " + program)
+
+    def test_the_items_in_order_by_what_each_does(self):
+        set_firewall(enabled=0)
+        self.start_program(recorders=RECORDERS)
+        self.wait_tray("red")
+
+        self.choose(1)
+        self.assert_launched("C:\\windows\\notepad.exe", VIEW_LOG)
+        self.choose(2)
+        self.assert_launched("C:\\windows\\system32\\rundll32.exe", CONFIGURE)
+        self.assertEqual(2, len(launched()))
+        self.choose(3)
+        wait_until(lambda: firewall_value("enabled") == 1, 10, what="Start to switch the firewall on")
+        self.wait_tray("green")
+        self.choose(4)
+        wait_until(lambda: firewall_value("enabled") == 0, 10, what="Stop to switch the firewall off")
+        self.press("Firewall Warning!")
+        self.choose(5)
+        self.assertEqual(HELP, self.box("Halvotren Help")["text"])
+        self.press("Halvotren Help")
+        self.choose(7)
+        self.assertTrue(self.box("About")["text"].startswith(ABOUT_START))
+        self.press("About")
+        self.choose(8)
+        self.assertEqual(0, self.wait_exit())
+        self.assertEqual(2, len(launched()))
+
+    def test_only_a_right_click_opens_the_menu_and_a_click_elsewhere_closes_it(self):
+        self.start_program()
+        self.wait_tray("green")
+        click_tray(1)
+        click_tray(1, repeat=2)
+        for _ in range(10):
+            self.assertEqual(0, self.driver.call("menus")["count"], "a left click opened a menu")
+        self.post(WM_TRAYNOTIFY, 0, 0x0203)  # a double click reported by the shell
+        self.post(WM_TRAYNOTIFY, 0, 0x0204)  # the right button going down
+        self.assert_no_box("Halvotren Help", 1)
+        self.assertEqual(0, self.driver.call("menus")["count"])
+
+        self.open_menu()
+        click_elsewhere()
+        wait_until(lambda: self.driver.call("menus")["count"] == 0, 10,
+                   what="the menu to close on a click elsewhere")
+        # And the menu still works afterwards.
+        self.choose(5)
+        self.press("Halvotren Help")
+
+
+class Commands(BedTestCase, TrayMixin):
+    def test_help_and_about_boxes_belong_to_the_tray_window(self):
+        self.start_program()
+        for identifier, caption in ((102, "Halvotren Help"), (101, "About")):
+            self.command(identifier)
+            box = self.box(caption)
+            self.assertEqual(self.window["hwnd"], box["owner"])
+            self.assertEqual("Halvotren", box["owner_class"])
+            self.assertEqual([1], box["buttons"])
+            self.press(caption)
+        self.command(102)
+        self.assertEqual(HELP, self.box("Halvotren Help")["text"])
+        self.press("Halvotren Help")
+        self.command(101)
+        about = self.box("About")["text"]
+        self.assertTrue(about.startswith(ABOUT_START), about)
+        self.assertEqual(3, about.count("\n"))
+        self.assertFalse(about.endswith("\n"))
+
+    def test_launchers_start_exactly_their_command_lines(self):
+        self.start_program(recorders=RECORDERS)
+        self.command(105)
+        self.command(106)
+        wait_until(lambda: len(launched()) == 2, 10, what="two starts")
+        self.assertEqual({("C:\\windows\\system32\\rundll32.exe", CONFIGURE),
+                          ("C:\\windows\\notepad.exe", VIEW_LOG)}, set(launched()))
+
+    def test_exit_ends_with_status_zero_after_deleting_the_icon(self):
+        self.start_program()
+        self.wait_tray("green")
+        self.command(100)
+        self.assertEqual(0, self.wait_exit())
+        self.assertEqual(2, self.tray_calls()[-1], "the icon was not deleted")
+        self.wait_tray(None)
+
+    def test_other_identifiers_do_nothing(self):
+        set_firewall(enabled=0)
+        self.start_program(recorders=RECORDERS)
+        self.wait_monitor_cycles(1)
+        for identifier in (0, 1, 99, 108, 200, 0xFFFF):
+            self.post(WM_COMMAND, identifier, 0)
+        self.assert_no_box("About", 2)
+        self.assertIsNone(self.program.poll())
+        self.assertEqual([], launched())
+        self.assertEqual([], firewall_events("put_FirewallEnabled"))
+        self.assertEqual(0, self.driver.call("menus")["count"])
+
+
+if __name__ == "__main__":
+    unittest.main()
