@@ -77,7 +77,9 @@ cleanup:
         CloseServiceHandle(manager);
     if (profile != NULL)
         ReleaseSharedProfile(profile);
-    if (SUCCEEDED(apartment) && apartment != RPC_E_CHANGED_MODE)
+    // Only an apartment this thread entered is left; RPC_E_CHANGED_MODE and
+    // failures entered none.
+    if (SUCCEEDED(apartment))
         CoUninitialize();
     return 0;
 }
