@@ -9,6 +9,7 @@ packages=(
   wine wine32:i386
   xvfb xdotool x11-utils imagemagick
   wixl googletest
+  clang libclang-rt-14-dev clang-tidy cppcheck
 )
 
 missing=()
