@@ -1,0 +1,557 @@
+"""Footprint benchmark: how big Halvotren is, what it costs at rest beside a
+floor program doing only the unavoidable work, how fast it reacts, and
+whether what it holds grows. Runs in the test bed that scripts/bench.sh
+starts; prints figures beside the goals and never judges them by its exit
+code, which is non-zero only when something could not be measured at all.
+"""
+import argparse
+import glob
+import os
+import random
+import statistics
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
+
+import bed  # noqa: E402  (the path above must come first)
+
+KIB = 1024
+CLOCK_TICK = 1.0 / os.sysconf("SC_CLK_TCK")
+SETTLE_SECONDS = 5
+FIREWALL_WARNING = "Firewall Warning!"
+SERVICES_WARNING = "Firewall Warning"
+DRIVER_POLL_MS = 50
+
+
+class CannotMeasure(Exception):
+    pass
+
+
+def out(text=""):
+    print(text, flush=True)
+
+
+def thousands(number):
+    return "{:,}".format(number)
+
+
+def seconds(value):
+    return "%.3f s" % value
+
+
+# --- sizes ---------------------------------------------------------------------
+
+def resource_section_size(path):
+    """Raw size of the .rsrc section, read from the PE section table."""
+    with open(path, "rb") as f:
+        data = f.read()
+    if data[:2] != b"MZ":
+        raise CannotMeasure("%s is no PE file" % path)
+    pe = int.from_bytes(data[0x3C:0x40], "little")
+    if data[pe:pe + 4] != b"PE\0\0":
+        raise CannotMeasure("%s has no PE header" % path)
+    coff = pe + 4
+    sections = int.from_bytes(data[coff + 2:coff + 4], "little")
+    optional_size = int.from_bytes(data[coff + 16:coff + 18], "little")
+    table = coff + 20 + optional_size
+    for index in range(sections):
+        entry = data[table + 40 * index:table + 40 * (index + 1)]
+        if entry[:8].rstrip(b"\0") == b".rsrc":
+            return int.from_bytes(entry[16:20], "little")
+    return 0
+
+
+def size_rows(build):
+    exe = bed.EXE
+    whole = os.path.getsize(exe)
+    rows = [("Halvotren.exe without resources", whole - resource_section_size(exe), 48 * KIB,
+             "<= 48 KiB (49,152 B)"),
+            ("Halvotren.exe whole", whole, 96 * KIB, "<= 96 KiB (98,304 B)")]
+    packages = sorted(glob.glob(os.path.join(build, "Halvotren-*.msi")), key=os.path.getmtime)
+    if packages:
+        rows.append((os.path.basename(packages[-1]), os.path.getsize(packages[-1]), 200 * KIB,
+                     "well under 999,999 B; aim 200 KiB (204,800 B)"))
+    else:
+        rows.append(("Halvotren-*.msi", None, None, "well under 999,999 B; aim 200 KiB (204,800 B)"))
+    return rows
+
+
+def print_sizes(build):
+    out("1. Size on disk")
+    out("   %-34s %14s   %-46s %s" % ("", "bytes", "goal", ""))
+    for name, size, bound, goal in size_rows(build):
+        if size is None:
+            out("   %-34s %14s   %-46s" % (name, "not built", goal))
+        else:
+            out("   %-34s %14s   %-46s %s" % (name, thousands(size), goal,
+                                               "within" if size <= bound else "over"))
+    out()
+
+
+# --- the processes, seen from Linux ---------------------------------------------
+
+def proc_stat(pid):
+    """(state, ppid, utime + stime in seconds) of a Linux process."""
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return fields[0], int(fields[1]), (int(fields[11]) + int(fields[12])) * CLOCK_TICK
+
+
+def thread_runtimes(pid):
+    """Nanoseconds on a CPU of each live thread, from /proc/<pid>/task/*/
+    schedstat: finer than the 10 ms ticks of stat, blind to threads that
+    ended."""
+    times = {}
+    try:
+        tasks = os.listdir("/proc/%d/task" % pid)
+    except OSError:
+        return times
+    for tid in tasks:
+        try:
+            with open("/proc/%d/task/%s/schedstat" % (pid, tid)) as f:
+                times[tid] = int(f.read().split()[0])
+        except (OSError, ValueError, IndexError):
+            continue
+    return times
+
+
+def proc_cmdline(pid):
+    try:
+        with open("/proc/%d/cmdline" % pid, "rb") as f:
+            return f.read().replace(b"\0", b" ").decode(errors="replace").strip()
+    except OSError:
+        return ""
+
+
+def proc_rss(pid):
+    try:
+        with open("/proc/%d/status" % pid) as f:
+            for line in f:
+                if line.startswith("VmRSS:"):
+                    return int(line.split()[1]) * 1024
+    except OSError:
+        pass
+    return None
+
+
+def all_pids():
+    return [int(name) for name in os.listdir("/proc") if name.isdigit()]
+
+
+def windows_process(popen, exe):
+    """The Linux process running `exe` under Wine: the Popen pid itself when
+    the wine script exec'd its way into the program, else a descendant."""
+    name = os.path.basename(exe).lower()
+    if name in proc_cmdline(popen.pid).lower():
+        return popen.pid, "the Popen pid itself"
+    family = {popen.pid}
+    for _ in range(4):
+        for pid in all_pids():
+            try:
+                if proc_stat(pid)[1] in family:
+                    family.add(pid)
+            except OSError:
+                continue
+    for pid in sorted(family - {popen.pid}):
+        if name in proc_cmdline(pid).lower():
+            return pid, "a descendant of Popen pid %d" % popen.pid
+    raise CannotMeasure("no Linux process runs %s" % name)
+
+
+def bed_processes():
+    """Wine's own processes of this prefix that the measured program makes
+    work for: the server, the tray host and the service manager."""
+    wanted = {"wineserver": None, "explorer.exe": None, "services.exe": None}
+    marker = ("WINEPREFIX=" + bed.PREFIX).encode()
+    for pid in all_pids():
+        try:
+            with open("/proc/%d/environ" % pid, "rb") as f:
+                if marker not in f.read().split(b"\0"):
+                    continue
+        except OSError:
+            continue
+        line = proc_cmdline(pid).lower()
+        for key in wanted:
+            if key in line and wanted[key] is None:
+                wanted[key] = pid
+    return {key: pid for key, pid in wanted.items() if pid is not None}
+
+
+def cpu_of(pids):
+    result = {}
+    for key, pid in pids.items():
+        try:
+            result[key] = proc_stat(pid)[2]
+        except OSError:
+            result[key] = None
+    return result
+
+
+def loadavg():
+    with open("/proc/loadavg") as f:
+        return " ".join(f.read().split()[:3])
+
+
+# --- the bed ---------------------------------------------------------------------
+
+def all_well(driver):
+    bed.reset_firewall()
+    for name in bed.SERVICES:
+        bed.set_service_order(name, None)
+        bed.ensure_service_exists(name)
+        if not driver.call("service", name, "start", 20000)["ok"]:
+            raise CannotMeasure("service %s does not start" % name)
+
+
+def firewall_reads():
+    return len(bed.firewall_events("get_FirewallEnabled"))
+
+
+def measure_cpu(pid, window):
+    """CPU seconds of one process and of the bed's own processes over
+    `window` seconds of wall time."""
+    context = bed_processes()
+    reads = firewall_reads()
+    load_before = loadavg()
+    wall_start = time.monotonic()
+    start = proc_stat(pid)[2]
+    threads_start = thread_runtimes(pid)
+    context_start = cpu_of(context)
+    time.sleep(window)
+    state, _, end = proc_stat(pid)
+    threads_end = thread_runtimes(pid)
+    wall = time.monotonic() - wall_start
+    context_end = cpu_of(context)
+    if state == "Z":
+        raise CannotMeasure("the measured process ended during the window")
+    spent = {key: context_end[key] - context_start[key] for key in context
+             if context_start[key] is not None and context_end[key] is not None}
+    fine = sum(ns - threads_start.get(tid, 0) for tid, ns in threads_end.items()) / 1e9
+    return {"cpu": end - start, "fine": fine, "wall": wall, "context": spent,
+            "reads": firewall_reads() - reads, "load": "%s -> %s" % (load_before, loadavg()),
+            "threads": "%d -> %d" % (len(threads_start), len(threads_end))}
+
+
+def run_floor(driver, floor, window):
+    all_well(driver)
+    lifetime = SETTLE_SECONDS + window + 3
+    program = subprocess.Popen(["wine", floor, str(int(lifetime))], stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+    try:
+        time.sleep(SETTLE_SECONDS)
+        if program.poll() is not None:
+            raise CannotMeasure("floor.exe ended early (exit %d): firewall or services unreachable"
+                                % program.returncode)
+        pid, where = windows_process(program, floor)
+        figures = measure_cpu(pid, window)
+        figures["where"] = where
+        figures["pid"] = pid
+        code = program.wait(timeout=60)
+        if code != 0:
+            raise CannotMeasure("floor.exe ended with %d" % code)
+        return figures
+    finally:
+        if program.poll() is None:
+            program.kill()
+            program.wait()
+
+
+def start_halvotren(driver):
+    all_well(driver)
+    program = subprocess.Popen(["wine", bed.EXE], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    if not driver.call("window", 20000)["ok"]:
+        program.kill()
+        program.wait()
+        raise CannotMeasure("Halvotren's window did not appear")
+    try:
+        bed.wait_until(lambda: bed.tray_colour() == "green", 20, what="a green tray icon")
+    except AssertionError as failure:
+        program.kill()
+        program.wait()
+        raise CannotMeasure(str(failure))
+    return program
+
+
+def print_cpu(floor, halvotren, window):
+    out("2. Idle CPU, all well, %d s each, one after the other" % window)
+    out("   CPU: utime+stime from /proc/<pid>/stat (%d ms ticks); fine: the threads' schedstat (ns)"
+        % round(CLOCK_TICK * 1000))
+    out("   %-26s %10s %10s %14s %9s %8s   %s" % ("", "CPU", "fine", "% of one core", "fw reads",
+                                                  "threads", "Linux pid"))
+    for name, figures in (("floor.exe", floor), ("Halvotren.exe", halvotren)):
+        if figures is None:
+            out("   %-26s %10s" % (name, "not measured"))
+            continue
+        out("   %-26s %10s %10s %13.3f%% %9d %8s   %d (%s)" % (
+            name, seconds(figures["cpu"]), seconds(figures["fine"]),
+            100.0 * figures["cpu"] / figures["wall"], figures["reads"], figures["threads"],
+            figures["pid"], figures["where"]))
+    if floor is not None and halvotren is not None:
+        ratios = []
+        for key in ("cpu", "fine"):
+            ratios.append("%.2f" % (halvotren[key] / floor[key]) if floor[key] > 0 else "n/a")
+        fine_ratio = halvotren["fine"] / floor["fine"] if floor["fine"] > 0 else None
+        verdict = "" if fine_ratio is None else " (fine: %s)" % ("within" if fine_ratio <= 1.1 else "over")
+        out("   %-26s %10s %10s   goal <= 1.1%s" % ("ratio Halvotren / floor", ratios[0], ratios[1], verdict))
+        out("   The bed's own processes over the same windows (not counted above), floor / Halvotren:")
+        for key in sorted(set(floor["context"]) | set(halvotren["context"])):
+            out("     %-24s %10s %10s" % (key, seconds(floor["context"].get(key, float("nan"))),
+                                          seconds(halvotren["context"].get(key, float("nan")))))
+        out("   Machine load (1/5/15 min): floor %s; Halvotren %s" % (floor["load"], halvotren["load"]))
+    out()
+
+
+# --- latencies ---------------------------------------------------------------------
+
+class TrayPoll:
+    """Watches the tray as finely as capturing it allows and keeps the
+    period it achieved, which is the resolution of what it reports."""
+
+    PAUSE = 0.01
+
+    def __init__(self):
+        self.periods = []
+
+    def until(self, colour, start, timeout):
+        deadline = start + timeout
+        previous = time.monotonic()
+        while True:
+            seen = bed.tray_colour()
+            now = time.monotonic()
+            self.periods.append(now - previous)
+            previous = now
+            if seen == colour:
+                return now - start
+            if now >= deadline:
+                return None
+            time.sleep(self.PAUSE)
+
+    def resolution(self):
+        return statistics.median(self.periods) if self.periods else float("nan")
+
+
+def wait_green(tray, timeout=15):
+    if tray.until("green", time.monotonic(), timeout) is None:
+        raise CannotMeasure("the tray did not turn green again")
+
+
+def random_phase():
+    """Waiting for green before each trial ties the trial to the monitor's
+    two-second cycle; a random pause unties it, so that the trials sample
+    the whole cycle instead of one point of it."""
+    time.sleep(random.uniform(0, 2.0))
+
+
+def firewall_trial(driver, tray, results):
+    random_phase()
+    start = time.monotonic()
+    bed.set_firewall(enabled=0)
+    answer = driver.call("box", FIREWALL_WARNING, 10000, timeout=40)
+    if answer["ok"]:
+        results["warning"].append(time.monotonic() - start)
+        pressed = time.monotonic()
+        # Returns once the box is destroyed, just before MessageBox returns.
+        if not driver.call("press", FIREWALL_WARNING, 1, 10000)["ok"]:
+            raise CannotMeasure("could not press OK on %r" % FIREWALL_WARNING)
+        destroyed = time.monotonic()
+        results["box_destroyed"].append(destroyed - pressed)
+        red = tray.until("red", pressed, 10)
+        results["red_after_ok"].append(red)
+        results["red_after_destroyed"].append(None if red is None else red - (destroyed - pressed))
+    else:
+        results["warning"].append(None)
+    bed.set_firewall(enabled=1)
+    wait_green(tray)
+
+
+def service_trial(driver, tray, results):
+    random_phase()
+    start = time.monotonic()
+    if not driver.call("service", "IpNat", "stop", 20000)["ok"]:
+        raise CannotMeasure("IpNat does not stop")
+    results["stop_call"].append(time.monotonic() - start)
+    results["red_after_stop"].append(tray.until("red", start, 10))
+    if driver.call("box", SERVICES_WARNING, 10000, timeout=40)["ok"]:
+        driver.call("press", SERVICES_WARNING, 1, 10000)
+    if not driver.call("service", "IpNat", "start", 20000)["ok"]:
+        raise CannotMeasure("IpNat does not start again")
+    wait_green(tray)
+
+
+def ping_time(driver):
+    times = []
+    for _ in range(20):
+        start = time.monotonic()
+        driver.call("ping")
+        times.append(time.monotonic() - start)
+    return statistics.median(times)
+
+
+def measure_latencies(driver, trials):
+    tray = TrayPoll()
+    results = {"warning": [], "red_after_ok": [], "box_destroyed": [], "red_after_destroyed": [],
+               "red_after_stop": [], "stop_call": []}
+    for _ in range(trials):
+        firewall_trial(driver, tray, results)
+    for _ in range(trials):
+        service_trial(driver, tray, results)
+    results["tray_resolution"] = tray.resolution()
+    results["driver_round_trip"] = ping_time(driver)
+    return results
+
+
+def print_latencies(results, trials):
+    out("3. Latencies, %d trials each" % trials)
+    out("   %-34s %10s %10s %8s   %s" % ("", "median", "max", "missed", "the program aims at"))
+    rows = (("firewall off -> warning box", "warning", "about 2 s"),
+            ("OK pressed -> tray red", "red_after_ok", "about 1 s"),
+            ("  of which: OK -> box destroyed", "box_destroyed", "(Wine's, see below)"),
+            ("  box destroyed -> tray red", "red_after_destroyed", "about 1 s"),
+            ("IpNat stop -> tray red", "red_after_stop", "about 1 s"))
+    for name, key, aim in rows:
+        values = [v for v in results[key] if v is not None]
+        missed = len(results[key]) - len(values)
+        if values:
+            out("   %-34s %10s %10s %8d   %s" % (name, seconds(statistics.median(values)),
+                                                 seconds(max(values)), missed, aim))
+        else:
+            out("   %-34s %10s %10s %8d   %s" % (name, "-", "-", missed, aim))
+    out("   resolution: the box is seen by the driver's own %d ms poll (its round trip is %.2f ms);"
+        % (DRIVER_POLL_MS, results["driver_round_trip"] * 1000))
+    out("   the tray is captured every %.0f ms; the IpNat row includes the stop itself (median %s)."
+        % (results["tray_resolution"] * 1000, seconds(statistics.median(results["stop_call"]))))
+    out("   The monitor samples every 2 s and the icon follows at its next 1 s tick; each trial")
+    out("   starts at a random point of that cycle.")
+    out("   Under Wine on a display without a window manager a dismissed box is hidden at once but")
+    out("   destroyed, and MessageBox returns, only after winex11 gives up waiting ~2 s for a window")
+    out("   manager to withdraw it (wait_for_withdrawn_state); Windows has no such wait.")
+    out()
+
+
+# --- resources --------------------------------------------------------------------------
+
+def counts(driver, pid):
+    answer = driver.call("counts")
+    if not answer["ok"]:
+        raise CannotMeasure("driver counts: %s" % answer.get("error"))
+    answer["rss"] = proc_rss(pid)
+    return answer
+
+
+def print_counts(samples):
+    """samples: (label, seconds since the first, counts) in time order."""
+    out("4. What Halvotren.exe holds, all well and no box open")
+    out("   %-34s" % "" + "".join("%16s" % label for label, _, _ in samples) + "%12s" % "change")
+    out("   %-34s" % "(seconds after the first sample)" +
+        "".join("%16s" % ("%.0f s" % at) for _, at, _ in samples))
+    first, last = samples[0][2], samples[-1][2]
+
+    def row(name, key, unavailable=None):
+        if unavailable:
+            out("   %-34s %s" % (name, unavailable))
+            return
+        values = [figures.get(key) for _, _, figures in samples]
+        if any(value is None for value in values):
+            out("   %-34s %s" % (name, "not available under Wine"))
+            return
+        out("   %-34s" % name + "".join("%16s" % thousands(value) for value in values) +
+            "%12s" % "{:+,}".format(values[-1] - values[0]))
+
+    row("working set, B (Wine)", "working_set")
+    row("peak working set, B (Wine)", "peak_working_set")
+    row("private bytes, B (Wine)", "private_bytes")
+    row("resident set, B (/proc VmRSS)", "rss")
+    # A process with a window and two threads holds handles and USER
+    # objects: a zero here is an unimplemented counter, not an empty one.
+    row("handles (GetProcessHandleCount)", "handles",
+        "not available under Wine (answers 0)" if not first.get("handles") else None)
+    row("handles (system handle list)", "handles_listed")
+    row("GDI objects (GetGuiResources)", "gdi",
+        "not available under Wine (answers 0)" if not first.get("gdi") and not last.get("gdi") else None)
+    row("USER objects (GetGuiResources)", "user",
+        "not available under Wine (answers 0)" if not first.get("user") and not last.get("user") else None)
+    out("   The system handle list is NtQuerySystemInformation's, which Wine's server keeps; the")
+    out("   idle column shows what the icon's load and destroy every second leaves behind, the last")
+    out("   adds the latency trials' boxes.")
+    out()
+
+
+# --- the run ----------------------------------------------------------------------------
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--cpu-seconds", type=float, default=120, help="length of each CPU window")
+    parser.add_argument("--trials", type=int, default=10, help="trials a latency (at least 10 for the record)")
+    arguments = parser.parse_args()
+
+    build = os.environ.get("HALVOTREN_BUILD", "")
+    floor = os.environ.get("HALVOTREN_FLOOR", "")
+    if not (bed.PREFIX and bed.EXE and bed.FIXTURES and floor and build):
+        out("bench: run through scripts/bench.sh")
+        return 2
+    wine_version = subprocess.run(["wine", "--version"], stdout=subprocess.PIPE, text=True).stdout.strip()
+    out("Halvotren footprint benchmark - %s, %s, %d CPUs" % (time.strftime("%Y-%m-%d %H:%M"),
+                                                            wine_version, os.cpu_count()))
+    out("build %s" % build)
+    out()
+    unmeasured = []
+    began = time.monotonic()
+    try:
+        print_sizes(build)
+    except (OSError, CannotMeasure) as failure:
+        out("1. Size: could not measure: %s\n" % failure)
+        unmeasured.append("size")
+
+    driver = bed.Driver()
+    program = None
+    try:
+        floor_figures = halvotren_figures = None
+        try:
+            floor_figures = run_floor(driver, floor, arguments.cpu_seconds)
+        except CannotMeasure as failure:
+            out("floor: could not measure: %s" % failure)
+            unmeasured.append("floor CPU")
+
+        program = start_halvotren(driver)
+        pid, where = windows_process(program, bed.EXE)
+        time.sleep(SETTLE_SECONDS)
+        first_at = time.monotonic()
+        samples = [("at start", 0.0, counts(driver, pid))]
+        halvotren_figures = measure_cpu(pid, arguments.cpu_seconds)
+        halvotren_figures.update(where=where, pid=pid)
+        samples.append(("after idle", time.monotonic() - first_at, counts(driver, pid)))
+        print_cpu(floor_figures, halvotren_figures, arguments.cpu_seconds)
+
+        try:
+            latencies = measure_latencies(driver, arguments.trials)
+            print_latencies(latencies, arguments.trials)
+        except (CannotMeasure, AssertionError) as failure:
+            out("3. Latencies: could not measure: %s\n" % failure)
+            unmeasured.append("latencies")
+
+        time.sleep(SETTLE_SECONDS)
+        samples.append(("after run", time.monotonic() - first_at, counts(driver, pid)))
+        print_counts(samples)
+    except (CannotMeasure, AssertionError, OSError) as failure:
+        if halvotren_figures is None and floor_figures is not None:
+            print_cpu(floor_figures, None, arguments.cpu_seconds)
+        out("bench: could not measure: %s" % failure)
+        unmeasured.append("the program")
+    finally:
+        if program is not None and program.poll() is None:
+            program.kill()
+            program.wait()
+            driver.call("gone", 10000)
+        driver.close()
+    out("total time %.0f s" % (time.monotonic() - began))
+    if unmeasured:
+        out("not measured: %s" % ", ".join(unmeasured))
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
