@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "tray.h"
+#include "../update/update.h"
 #include "../watch/profile.h"
 #include "../watch/status.h"
 
@@ -94,6 +95,7 @@ void RunCommand(int identifier)
         LaunchCommandLine(ViewLogTemplate);
         break;
     case CMD_CHECK_UPDATES:
+        CheckForUpdates();
         break;
     }
 }

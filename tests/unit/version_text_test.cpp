@@ -393,3 +393,53 @@ TEST(FormatTexts, ZeroFillAndCutAtTheBufferSize)
     EXPECT_EQ('x', buffer[1]);
     EXPECT_EQ(0, FormatNoUpdatesText(nullptr, 0, 1.05));
 }
+
+TEST(NextReadSize, AsksForWhatIsLeftThenProbesOnce)
+{
+    EXPECT_EQ(1023u, NextReadSize(0, 1023, 0));
+    EXPECT_EQ(1u, NextReadSize(1022, 1023, 0));
+    EXPECT_EQ(0u, NextReadSize(1023, 1023, 0));
+    EXPECT_EQ(999999u, NextReadSize(0, 999999, 1));
+    EXPECT_EQ(991807u, NextReadSize(8192, 999999, 1));
+    EXPECT_EQ(1u, NextReadSize(999998, 999999, 1));
+    // Full: one more byte shows whether the server has more.
+    EXPECT_EQ(1u, NextReadSize(999999, 999999, 1));
+    EXPECT_EQ(0u, NextReadSize(1000000, 999999, 1));
+    EXPECT_EQ(0u, NextReadSize(2000000, 999999, 0));
+}
+
+TEST(DirectoryLengthFits, NeedsALengthBelowTheRoomAskedFor)
+{
+    EXPECT_EQ(0, DirectoryLengthFits(0, 999));
+    EXPECT_EQ(1, DirectoryLengthFits(1, 999));
+    EXPECT_EQ(1, DirectoryLengthFits(998, 999));
+    EXPECT_EQ(0, DirectoryLengthFits(999, 999));
+    EXPECT_EQ(0, DirectoryLengthFits(4000, 999));
+}
+
+TEST(AppendText, AppendsOnlyWhatFitsWhole)
+{
+    char buffer[16];
+    memset(buffer, 'x', sizeof buffer);
+    strcpy(buffer, "C:\\Temp\\");
+    EXPECT_EQ(1, AppendText(buffer, sizeof buffer, "a.msi"));
+    EXPECT_STREQ("C:\\Temp\\a.msi", buffer);
+    EXPECT_EQ(1, AppendText(buffer, sizeof buffer, "xy"));
+    EXPECT_STREQ("C:\\Temp\\a.msixy", buffer);
+    EXPECT_EQ(0, AppendText(buffer, sizeof buffer, "z"));
+    EXPECT_STREQ("C:\\Temp\\a.msixy", buffer);
+
+    char empty[4] = "";
+    EXPECT_EQ(1, AppendText(empty, sizeof empty, "abc"));
+    EXPECT_STREQ("abc", empty);
+    char small[4] = "";
+    EXPECT_EQ(0, AppendText(small, sizeof small, "abcd"));
+    EXPECT_STREQ("", small);
+    EXPECT_EQ(1, AppendText(small, sizeof small, ""));
+
+    // An unterminated buffer has no room left.
+    char full[3] = {'a', 'b', 'c'};
+    EXPECT_EQ(0, AppendText(full, sizeof full, ""));
+    EXPECT_EQ('c', full[2]);
+    EXPECT_EQ(0, AppendText(nullptr, 0, "a"));
+}

@@ -1,0 +1,297 @@
+"""Check for Updates, command 107: the version file, the boxes, and the
+download and start of the installer.
+
+The update host's name is built into the program, so the tests make a
+loopback server the prefix's proxy: WinINet, opened with the preconfigured
+settings, then sends every request there, and the server answers it itself.
+The port is the system's choice for each test, so the proxy is set in the
+prefix by each test and removed again after it; no other test uses the
+network.
+"""
+import os
+import subprocess
+import unittest
+
+from bed import BedTestCase, clear_launched, launched, wait_until, wine
+from update_server import Answer, UpdateServer, refusing_port
+
+CHECK_FOR_UPDATES = 107
+IDOK, IDYES, IDNO = 1, 6, 7
+
+VERSION_PATH = "/downloads/halvotren.ver"
+INSTALLER_PATH = "/downloads/halvotren-1.1.msi"
+INSTALLER_URL = "http://www.halvotren.example" + INSTALLER_PATH
+OFFER = "1.1:%s\r\n" % INSTALLER_URL
+INSTALLER_NAME = "~halvotren_installer.msi"
+INSTALLER_LIMIT = 999999
+
+NO_UPDATES = "No Updates"
+NO_UPDATES_TEXT = "There are no updates availabe for Halvotren 1.05 at\nthe current time."
+UPDATE_AVAILABLE = "Update Available"
+UPDATE_AVAILABLE_TEXT = ("There is an update to Halvotren available. The current\n"
+                         "version 1.05 can be upgraded to 1.1 by going to:\n\n" + INSTALLER_URL)
+ERROR = "Halvotren Error"
+ERROR_TEXT = "Unable to check for updates/or download updates at this time."
+
+INTERNET_SETTINGS = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings"
+SESSION_MANAGER = "HKLM\\System\\CurrentControlSet\\Control\\Session Manager"
+PENDING_RENAMES = "PendingFileRenameOperations"
+
+# Wine takes a while to load WinINet and msi the first time.
+BOX_TIMEOUT = 45
+
+
+def set_proxy(port):
+    wine("reg", "add", INTERNET_SETTINGS, "/v", "ProxyServer", "/t", "REG_SZ", "/d",
+         "127.0.0.1:%d" % port, "/f")
+    wine("reg", "add", INTERNET_SETTINGS, "/v", "ProxyEnable", "/t", "REG_DWORD", "/d", "1", "/f")
+
+
+def remove_proxy():
+    for value in ("ProxyEnable", "ProxyServer"):
+        wine("reg", "delete", INTERNET_SETTINGS, "/v", value, "/f", check=False)
+
+
+def pending_renames():
+    """The strings of the PendingFileRenameOperations value, or None. reg
+    prints them joined by "\\0"; each operation is a source and a
+    destination, an empty one for a deletion."""
+    query = wine("reg", "query", SESSION_MANAGER, "/v", PENDING_RENAMES, check=False)
+    if query.returncode != 0:
+        return None
+    for line in query.stdout.decode(errors="replace").splitlines():
+        if line.strip().startswith(PENDING_RENAMES):
+            return line.split("REG_MULTI_SZ", 1)[1].strip().split("\\0")
+    return None
+
+
+def clear_pending_renames():
+    wine("reg", "delete", SESSION_MANAGER, "/v", PENDING_RENAMES, "/f", check=False)
+
+
+_temp = []
+
+
+def temp_folder():
+    """(Windows path, Linux path) of the prefix user's temporary folder."""
+    if not _temp:
+        windows = wine("cmd", "/c", "echo %TEMP%").stdout.decode().strip()
+        unix = subprocess.run(["winepath", "-u", windows], stdout=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL, check=True).stdout.decode().strip()
+        _temp.append((windows.rstrip("\\"), os.path.realpath(unix)))
+    return _temp[0]
+
+
+def installer_paths():
+    windows, unix = temp_folder()
+    return windows + "\\" + INSTALLER_NAME, os.path.join(unix, INSTALLER_NAME)
+
+
+def test_package():
+    with open(os.environ["HALVOTREN_TEST_PACKAGE"], "rb") as f:
+        return f.read()
+
+
+def padded(data, size):
+    return data + b"\0" * (size - len(data))
+
+
+class UpdateCheck(BedTestCase):
+    def setUp(self):
+        super().setUp()
+        self.assertTrue(os.environ.get("HALVOTREN_TEST_PACKAGE"), "run the tests through scripts/test.sh")
+        self.server = UpdateServer()
+        self.addCleanup(self.server.stop)
+        set_proxy(self.server.port)
+        self.addCleanup(remove_proxy)
+        self.addCleanup(clear_pending_renames)
+        self.addCleanup(self.remove_saved_installer)
+        clear_pending_renames()
+        self.remove_saved_installer()
+
+    def remove_saved_installer(self):
+        path = installer_paths()[1]
+        if os.path.exists(path):
+            os.remove(path)
+
+    def offer(self, version_file, installer=None):
+        self.server.reset()
+        self.server.serve(VERSION_PATH, version_file if isinstance(version_file, Answer)
+                          else Answer(version_file, content_type="text/plain"))
+        if installer is not None:
+            self.server.serve(INSTALLER_PATH, installer)
+
+    def check(self, caption):
+        """Runs the command and returns the box it opens."""
+        self.command(CHECK_FOR_UPDATES)
+        return self.box(caption, timeout=BOX_TIMEOUT)
+
+    def assert_box(self, box, text, buttons):
+        self.assertEqual(text, box["text"])
+        self.assertEqual(0, box["owner"])
+        self.assertEqual(buttons, box["buttons"])
+        self.assertEqual(1, box["count"])
+
+    def assert_still_running(self):
+        self.assertIsNone(self.program.poll(), "Halvotren ended")
+        self.assertTrue(self.driver.call("window", 5000)["ok"], "Halvotren's window is gone")
+
+    # the version file
+
+    def test_no_updates_for_the_same_an_older_or_an_unreadable_version(self):
+        self.start_program()
+        for version in ("1.05", "1.050", "1.0", "abc"):
+            with self.subTest(version=version):
+                self.offer("%s:%s\r\n" % (version, INSTALLER_URL))
+                box = self.check(NO_UPDATES)
+                self.assert_box(box, NO_UPDATES_TEXT, [IDOK])
+                self.press(NO_UPDATES, IDOK)
+                self.assertEqual([VERSION_PATH], [r.path for r in self.server.seen()])
+                self.assertEqual(0, self.box_count(ERROR))
+                self.assert_still_running()
+
+    def test_a_newer_version_is_offered_and_no_downloads_nothing(self):
+        self.start_program()
+        self.offer(OFFER, Answer(test_package()))
+        box = self.check(UPDATE_AVAILABLE)
+        self.assert_box(box, UPDATE_AVAILABLE_TEXT, [IDYES, IDNO])
+        [request] = self.server.seen()
+        self.assertEqual(("GET", "www.halvotren.example", 80, VERSION_PATH, "Halvotren Update Checker"),
+                         (request.method, request.host, request.port, request.path, request.user_agent))
+        self.press(UPDATE_AVAILABLE, IDNO)
+        # Everything runs on the window's thread, so once a second check has
+        # answered, the first one has long returned: anything it downloaded
+        # would have reached the server before the second request did.
+        self.server.serve(VERSION_PATH, Answer("1.05:%s\r\n" % INSTALLER_URL))
+        self.check(NO_UPDATES)
+        self.press(NO_UPDATES, IDOK)
+        self.assertEqual([VERSION_PATH, VERSION_PATH], [r.path for r in self.server.seen()])
+        self.assertEqual(0, self.box_count(ERROR))
+        self.assert_still_running()
+        self.assertEqual([], launched())
+
+    # the installer
+
+    def test_yes_saves_the_installer_and_starts_it_with_msiexec(self):
+        package = test_package()
+        windows_path, unix_path = installer_paths()
+        # The largest installer taken is 999,999 bytes; a package padded to
+        # that size is still one for Windows Installer.
+        cases = (
+            ("package", Answer(package)),
+            ("package at the size limit", Answer(padded(package, INSTALLER_LIMIT))),
+            ("package at the size limit, no length given",
+             Answer(padded(package, INSTALLER_LIMIT), length=False)),
+        )
+        for name, answer in cases:
+            with self.subTest(installer=name):
+                clear_pending_renames()
+                self.remove_saved_installer()
+                self.start_program(recorders=("msiexec.exe",))
+                self.offer(OFFER, answer)
+                self.check(UPDATE_AVAILABLE)
+                self.press(UPDATE_AVAILABLE, IDYES)
+                # The program ends at once with status 0. It leaves its tray
+                # icon in place, but Wine removes the icons of a destroyed
+                # window itself, so the tray cannot show that here.
+                self.assertEqual(0, self.wait_exit(60))
+                self.assertTrue(self.driver.call("gone", 10000)["ok"])
+                self.assertEqual([INSTALLER_PATH], [r.path for r in self.server.seen(INSTALLER_PATH)])
+                self.assertEqual("Halvotren Update Checker", self.server.seen(INSTALLER_PATH)[0].user_agent)
+                wait_until(launched, 30, what="msiexec to be started")
+                self.assertEqual([("C:\\windows\\system32\\msiexec.exe",
+                                   'msiexec.exe /i "%s"' % windows_path)], launched())
+                with open(unix_path, "rb") as f:
+                    self.assertEqual(answer.body, f.read())
+                # Delete at the next start: the path as the system spells it,
+                # then an empty destination.
+                self.assertEqual(["\\??\\" + windows_path, ""], pending_renames())
+                clear_launched()
+
+    # failures
+
+    def assert_failure_box(self):
+        box = self.box(ERROR, timeout=BOX_TIMEOUT)
+        self.assert_box(box, ERROR_TEXT, [IDOK])
+        self.press(ERROR, IDOK)
+        self.assert_still_running()
+
+    def test_failures_to_read_the_version_file_show_the_error(self):
+        self.start_program(recorders=("msiexec.exe",))
+        cases = (
+            ("version file missing", Answer(OFFER, status=404)),
+            ("server error", Answer(OFFER, status=500)),
+            ("no colon", "1.1\r\n"),
+            ("empty file", ""),
+            ("colon at the end", "1.1:"),
+            ("only a line break after the colon", "1.1:\r\n"),
+        )
+        for name, version_file in cases:
+            with self.subTest(case=name):
+                self.offer(version_file, Answer(test_package()))
+                self.command(CHECK_FOR_UPDATES)
+                self.assert_failure_box()
+                self.assertEqual([VERSION_PATH], [r.path for r in self.server.seen()])
+                self.assertEqual(0, self.box_count(UPDATE_AVAILABLE))
+                self.assertEqual(0, self.box_count(NO_UPDATES))
+
+        with self.subTest(case="server down"):
+            held, port = refusing_port()
+            self.addCleanup(held.close)
+            set_proxy(port)
+            self.offer(OFFER, Answer(test_package()))
+            self.command(CHECK_FOR_UPDATES)
+            self.assert_failure_box()
+            self.assertEqual([], self.server.seen())
+        self.assertEqual([], launched())
+
+    def test_failures_to_get_a_whole_installer_show_the_error(self):
+        package = test_package()
+        unix_path = installer_paths()[1]
+        self.start_program(recorders=("msiexec.exe",))
+        cases = (
+            ("installer missing", Answer(package, status=404)),
+            ("server error", Answer(package, status=500)),
+            ("empty installer", Answer(b"")),
+            ("truncated installer", Answer(package, length=len(package) + 4096)),
+            ("installer over the size limit", Answer(padded(package, INSTALLER_LIMIT + 1))),
+            ("installer far over the size limit", Answer(padded(package, 3 * INSTALLER_LIMIT))),
+            # Without a length only the extra byte shows that the buffer
+            # could not hold it all; cut, it would still be an installer.
+            ("installer over the size limit, no length given",
+             Answer(padded(package, INSTALLER_LIMIT + 1), length=False)),
+            ("a web page instead of an installer",
+             Answer(b"<html><body>Moved</body></html>\n" * 20, content_type="text/html")),
+            ("not an installer at the size limit", Answer(b"x" * INSTALLER_LIMIT)),
+        )
+        for name, installer in cases:
+            with self.subTest(case=name):
+                self.remove_saved_installer()
+                self.offer(OFFER, installer)
+                self.check(UPDATE_AVAILABLE)
+                self.press(UPDATE_AVAILABLE, IDYES)
+                self.assert_failure_box()
+                self.assertEqual([VERSION_PATH, INSTALLER_PATH], [r.path for r in self.server.seen()])
+                # Refused downloads are never written; what was written and
+                # then refused is deleted again.
+                self.assertFalse(os.path.exists(unix_path), "the installer file was left behind")
+        self.assertEqual([], launched())
+        self.assertIsNone(pending_renames())
+
+    def test_a_check_inside_an_open_box_keeps_its_own_answer(self):
+        self.start_program()
+        self.offer(OFFER, Answer(b"", status=404))
+        self.check(UPDATE_AVAILABLE)
+        # The box's own loop takes the next command: a second check runs
+        # inside the first and reads a different file.
+        self.offer("1.05:http://www.halvotren.example/downloads/other.msi\r\n", Answer(b"", status=404))
+        self.check(NO_UPDATES)
+        self.press(NO_UPDATES, IDOK)
+        self.assertEqual(1, self.box_count(UPDATE_AVAILABLE))
+        self.press(UPDATE_AVAILABLE, IDYES)
+        self.assert_failure_box()
+        self.assertEqual([VERSION_PATH, INSTALLER_PATH], [r.path for r in self.server.seen()])
+
+
+if __name__ == "__main__":
+    unittest.main()

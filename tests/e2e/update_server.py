@@ -1,0 +1,117 @@
+"""A loopback HTTP server standing in for the update host.
+
+Halvotren's WinINet reaches it as the Wine prefix's proxy, so it receives
+absolute-URI requests ("GET http://www.halvotren.example/downloads/...") and
+answers every one itself from the answers a test set up; it never forwards
+anything anywhere. Runs in a thread of the test process on 127.0.0.1 with a
+port of the system's choosing.
+"""
+import http.server
+import socket
+import threading
+import urllib.parse
+
+UPDATE_HOST = "www.halvotren.example"
+
+
+class Answer:
+    """What the server sends for one path. `length` overrides the
+    Content-Length header (a larger one with the connection closed after the
+    body is a truncated download); None sends the body's own length, False
+    none at all, so that only the closed connection ends the body."""
+
+    def __init__(self, body=b"", status=200, content_type="application/octet-stream", length=None):
+        self.body = body if isinstance(body, bytes) else body.encode("latin-1")
+        self.status = status
+        self.content_type = content_type
+        self.length = len(self.body) if length is None else length
+
+
+class Request:
+    def __init__(self, method, target, headers):
+        self.method = method
+        self.target = target
+        # Wine's WinINet spells out the default port in the absolute URI
+        # ("http://host:80/path"), so the parts are compared, not the text.
+        parts = urllib.parse.urlsplit(target)
+        if not parts.netloc:
+            parts = urllib.parse.urlsplit("http://%s%s" % (headers.get("Host", ""), target))
+        self.host = parts.hostname
+        self.port = parts.port or 80
+        self.path = parts.path
+        self.user_agent = headers.get("User-Agent")
+
+
+class UpdateServer:
+    def __init__(self):
+        self.lock = threading.Lock()
+        self.answers = {}
+        self.requests = []
+        server = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            protocol_version = "HTTP/1.1"
+
+            def do_GET(self):
+                server._answer(self)
+
+            def log_message(self, format, *args):
+                pass
+
+        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.httpd.daemon_threads = True
+        self.port = self.httpd.server_address[1]
+        self.thread = threading.Thread(target=self.httpd.serve_forever, kwargs={"poll_interval": 0.1},
+                                       daemon=True)
+        self.thread.start()
+
+    def stop(self):
+        self.httpd.shutdown()
+        self.httpd.server_close()
+        self.thread.join(10)
+
+    def serve(self, path, answer):
+        with self.lock:
+            self.answers[path] = answer
+
+    def reset(self):
+        """Forgets every answer and every request seen."""
+        with self.lock:
+            self.answers.clear()
+            del self.requests[:]
+
+    def seen(self, path=None):
+        with self.lock:
+            return [r for r in self.requests if path is None or r.path == path]
+
+    def _answer(self, handler):
+        request = Request(handler.command, handler.path, handler.headers)
+        with self.lock:
+            self.requests.append(request)
+            ours = request.host == UPDATE_HOST and request.port == 80
+            answer = self.answers.get(request.path) if ours else None
+        if answer is None:
+            answer = Answer(b"not here\n", status=404, content_type="text/plain")
+        # One request a connection: a truncated answer ends with the
+        # connection, and nothing lingers once the test is over.
+        handler.close_connection = True
+        handler.send_response(answer.status)
+        handler.send_header("Content-Type", answer.content_type)
+        if answer.length is not False:
+            handler.send_header("Content-Length", str(answer.length))
+        handler.send_header("Connection", "close")
+        handler.end_headers()
+        try:
+            handler.wfile.write(answer.body)
+            handler.wfile.flush()
+        except OSError:
+            pass
+
+
+def refusing_port():
+    """A loopback socket bound but not listening: connections to its port
+    are refused, and no other program can take the port while it is held.
+    The caller closes it."""
+    held = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    held.bind(("127.0.0.1", 0))
+    return held, held.getsockname()[1]
