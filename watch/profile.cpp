@@ -1,17 +1,22 @@
-#include <initguid.h>
-
 #include "profile.h"
 
 #include "status.h"
 #include "transitions.h"
 #include "warning.h"
 
+// Defined here rather than through <initguid.h>, which would put every
+// identifier of the firewall header into the program.
+static const CLSID FirewallManagerClass = {
+    0x304ce942, 0x6e39, 0x40d8, {0x94, 0x3a, 0xb9, 0x13, 0xc4, 0x0c, 0x9c, 0xd4}};
+static const IID FirewallManagerInterface = {
+    0xf7898af5, 0xcac4, 0x4632, {0xa2, 0xec, 0xda, 0x06, 0xe5, 0x11, 0x1a, 0xf2}};
+
 static HRESULT TryAcquireProfile(INetFwProfile **profile)
 {
     INetFwMgr *manager = NULL;
     INetFwPolicy *policy = NULL;
 
-    HRESULT result = CoCreateInstance(CLSID_NetFwMgr, NULL, CLSCTX_INPROC_SERVER, IID_INetFwMgr,
+    HRESULT result = CoCreateInstance(FirewallManagerClass, NULL, CLSCTX_INPROC_SERVER, FirewallManagerInterface,
                                       (void **)&manager);
     if (SUCCEEDED(result))
         result = manager->get_LocalPolicy(&policy);
