@@ -2,8 +2,10 @@
 keyboard to choose, and what each command does."""
 import unittest
 
+import test_update as update
 from bed import (WM_COMMAND, WM_TRAYNOTIFY, BedTestCase, TrayMixin, click_elsewhere, click_tray,
                  firewall_events, firewall_value, launched, press_keys, set_firewall, wait_until)
+from update_server import refusing_port
 
 ABOUT_START = "Halvotren\nVersion 1.05\nBy: "
 HELP = ("Halvotren Help\n\nRight click on the Halvotren icon to control any\n"
@@ -32,6 +34,12 @@ class TrayMenu(BedTestCase, TrayMixin):
         wait_until(lambda: (program, command_line) in launched(), 10, what="a start of " + program)
 
     def test_the_items_in_order_by_what_each_does(self):
+        # The update check meets a loopback port that refuses it, never the
+        # network.
+        held, port = refusing_port()
+        self.addCleanup(held.close)
+        update.set_proxy(port)
+        self.addCleanup(update.remove_proxy)
         set_firewall(enabled=0)
         self.start_program(recorders=RECORDERS)
         self.wait_tray("red")
@@ -50,6 +58,9 @@ class TrayMenu(BedTestCase, TrayMixin):
         self.choose(5)
         self.assertEqual(HELP, self.box("Halvotren Help")["text"])
         self.press("Halvotren Help")
+        self.choose(6)
+        self.assertEqual(update.ERROR_TEXT, self.box(update.ERROR, timeout=update.BOX_TIMEOUT)["text"])
+        self.press(update.ERROR)
         self.choose(7)
         self.assertTrue(self.box("About")["text"].startswith(ABOUT_START))
         self.press("About")
