@@ -38,9 +38,14 @@ bed_start_display() {
 bed_create_prefix() {
   if [ -f "$WINEPREFIX/.halvotren-bed" ]; then return 0; fi
   bed_log "creating Wine prefix $WINEPREFIX (once per build tree)"
+  rm -rf "$WINEPREFIX"
   # Keep wineboot from offering to download Mono and Gecko.
   WINEDLLOVERRIDES='mscoree=;mshtml=' wineboot -i >"$BED_DIR/wineboot.log" 2>&1 || {
     bed_log "wineboot failed (see $BED_DIR/wineboot.log)"; return 1; }
+  # Let the new prefix settle and its server end: a service manager still
+  # starting from wineboot while the bed's first commands start another
+  # leaves two of them, each with half the services.
+  wineserver -w
   touch "$WINEPREFIX/.halvotren-bed"
 }
 
@@ -79,12 +84,12 @@ bed_up() {
   export HALVOTREN_BED_DIR="$BED_DIR"
   bed_start_display || return 1
   # A half-made prefix from an interrupted run is made again from scratch.
-  if [ ! -f "$WINEPREFIX/.halvotren-bed" ]; then rm -rf "$WINEPREFIX"; fi
-  mkdir -p "$WINEPREFIX"
+  bed_create_prefix || return 1
   # Services created in the prefix run only while this server lives.
   wineserver -p >"$BED_DIR/wineserver.log" 2>&1 || return 1
   BED_WINESERVER=1
-  bed_create_prefix || return 1
+  # One command first, alone, so that exactly one service manager starts.
+  wine sc query >/dev/null 2>&1 || true
   bed_install_stand_ins || return 1
   # Wine's tray host ends with the last Wine program; this one keeps it up.
   wine "$BED_FIXTURES/driver.exe" idle >/dev/null 2>&1 &
