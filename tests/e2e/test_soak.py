@@ -1,6 +1,6 @@
 """A long run with the firewall and its services flapping: one warning for
 every fall, an icon that always catches up with the state, and nothing that
-the program holds growing. Bounded by HALVOTREN_SOAK_SECONDS (default 300)."""
+the program holds growing. Bounded by HALVOTREN_SOAK_SECONDS (default 240)."""
 import os
 import random
 import threading
@@ -11,7 +11,7 @@ from bed import BedTestCase, TrayMixin, set_firewall, set_service_order, tray_co
 
 FIREWALL_WARNING = "Firewall Warning!"
 SERVICES_WARNING = "Firewall Warning"
-SOAK_SECONDS = float(os.environ.get("HALVOTREN_SOAK_SECONDS", "300"))
+SOAK_SECONDS = float(os.environ.get("HALVOTREN_SOAK_SECONDS", "240"))
 # The monitor samples every two seconds and the icon follows at the next
 # one-second tick; Wine adds up to two seconds to close a dismissed box on a
 # display without a window manager.

@@ -1,4 +1,5 @@
 """The monitor's firewall half, seen through the tray icon and the boxes."""
+import time
 import unittest
 
 from bed import BedTestCase, TrayMixin, firewall_events, firewall_log, set_firewall, wait_until
@@ -66,6 +67,16 @@ class FirewallWatch(BedTestCase, TrayMixin):
         gaps = [b - a for a, b in zip(attempts, attempts[1:])]
         self.assertTrue(all(gap >= 4500 for gap in gaps[:2]), "retried too soon: %r" % gaps)
         self.assertEqual(0, self.box_count(WARNING))
+
+    def test_a_firewall_unreachable_for_fifteen_seconds_is_waited_for_quietly(self):
+        set_firewall(unreachable_until=int(time.time()) + 15)
+        self.start_program()
+        self.wait_tray("red")
+        wait_until(lambda: "create" in firewall_events("create"), 40, what="the manager to be created")
+        self.wait_tray("green")
+        self.assertGreaterEqual(firewall_events("create").count("create_failed"), 2)
+        self.assertEqual(0, self.box_count(WARNING))
+        self.assertEqual(0, self.box_count("Firewall Warning"))
 
 
 if __name__ == "__main__":
