@@ -1,0 +1,59 @@
+"""The service manager failing under a running program: its queries fail,
+the icon turns red, no warning is shown and the program goes on. Wine cannot
+bring a service manager back for the programs that held it, so this test
+restarts the prefix's Wine afterwards; keep it last in the suite."""
+import os
+import signal
+import subprocess
+import unittest
+
+from bed import FIXTURES, PREFIX, BedTestCase, TrayMixin, set_firewall
+
+
+def prefix_processes(name):
+    """Linux pids of this prefix's processes whose command line names `name`."""
+    found = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/cmdline" % pid, "rb") as f:
+                command = f.read().decode(errors="replace")
+            with open("/proc/%s/environ" % pid, "rb") as f:
+                environment = f.read().split(b"\0")
+        except OSError:
+            continue
+        if name in command and ("WINEPREFIX=" + PREFIX).encode() in environment:
+            found.append(int(pid))
+    return found
+
+
+def restart_wine():
+    """A fresh wineserver, service manager and tray keeper for the prefix,
+    as the bed starts them."""
+    quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run(["wineserver", "-k"], **quiet)
+    subprocess.run(["wineserver", "-w"], timeout=60, **quiet)
+    subprocess.run(["wineserver", "-p"], timeout=60, **quiet)
+    subprocess.run(["wine", "sc", "query"], timeout=120, **quiet)
+    subprocess.Popen(["wine", os.path.join(FIXTURES, "driver.exe"), "idle"], start_new_session=True, **quiet)
+
+
+class ServiceManagerFault(BedTestCase, TrayMixin):
+    def test_failed_queries_turn_the_icon_red_without_a_warning(self):
+        self.start_program()
+        self.wait_tray("green")
+        managers = prefix_processes("services.exe")
+        self.assertEqual(1, len(managers), managers)
+        self.addCleanup(restart_wine)
+        os.kill(managers[0], signal.SIGKILL)
+        self.wait_tray("red")
+        self.assert_no_box("Firewall Warning", 5)
+        self.assertEqual(0, self.box_count("Firewall Warning!"))
+        self.assertIsNone(self.program.poll(), "Halvotren ended with its service manager")
+        # The firewall half goes on: a fall is still warned about.
+        set_firewall(enabled=0)
+        self.box("Firewall Warning!")
+        self.press("Firewall Warning!")
+
+
+if __name__ == "__main__":
+    unittest.main()
