@@ -12,6 +12,8 @@ halvotren_build
 if [ -n "${DISPLAY:-}" ]; then BED_KEEP_DISPLAY=1; fi
 trap bed_down EXIT
 bed_up "$HALVOTREN_BUILD"
+# All well: the stand-ins' defaults, whatever a test run left set.
+rm -f "$WINEPREFIX/drive_c/halvotren-bed/firewall/"* "$WINEPREFIX/drive_c/halvotren-bed/services/"*
 wine "$BED_FIXTURES/driver.exe" service SharedAccess start >/dev/null
 wine "$BED_FIXTURES/driver.exe" service IpNat start >/dev/null
 if [ -z "${BED_KEEP_DISPLAY:-}" ]; then
