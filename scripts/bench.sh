@@ -3,22 +3,16 @@
 # size, its idle CPU beside a floor program, its reaction times and what it
 # holds before and after. Takes 6 to 8 minutes. Extra arguments go to
 # tests/bench/bench.py (e.g. --cpu-seconds 20 --trials 3 for a quick look).
+# The same runs as `cmake --build build --target bench`.
 set -euo pipefail
 source "$(dirname "$0")/build.sh"
 source "$HALVOTREN_ROOT/scripts/bed.sh"
 
-halvotren_build
-
-# The floor is part of the main build once tests/ includes bench/; until
-# then it is built on its own beside it.
-floor="$HALVOTREN_BUILD/tests/bench/floor.exe"
-if [ ! -f "$HALVOTREN_BUILD/tests/bench/Makefile" ]; then
-  cmake -S "$HALVOTREN_ROOT/tests/bench" -B "$HALVOTREN_BUILD/bench-floor" \
-    -DCMAKE_TOOLCHAIN_FILE="$HALVOTREN_ROOT/cmake/mingw-i686-win32.cmake" \
-    -DCMAKE_BUILD_TYPE=Release >/dev/null
-  cmake --build "$HALVOTREN_BUILD/bench-floor"
-  floor="$HALVOTREN_BUILD/bench-floor/floor.exe"
+# The build's own "bench" target has built everything already.
+if [ -z "${HALVOTREN_BENCH_BUILT:-}" ]; then
+  halvotren_build
 fi
+floor="$HALVOTREN_BUILD/tests/bench/floor.exe"
 
 trap bed_down EXIT
 bed_up "$HALVOTREN_BUILD"
