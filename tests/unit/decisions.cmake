@@ -1,0 +1,9 @@
+# The program's decisions, which include no Windows header, and their tests:
+# one list for the cross-built unit tests and the native sanitized build.
+# Needs HALVOTREN_SOURCE_DIR.
+set(DECISION_SOURCES
+  ${HALVOTREN_SOURCE_DIR}/watch/transitions.cpp
+  ${HALVOTREN_SOURCE_DIR}/app/commands.cpp
+  ${HALVOTREN_SOURCE_DIR}/app/tray_icon.cpp
+  ${HALVOTREN_SOURCE_DIR}/update/version_text.cpp)
+file(GLOB DECISION_TESTS CONFIGURE_DEPENDS ${HALVOTREN_SOURCE_DIR}/tests/unit/*_test.cpp)
