@@ -6,7 +6,9 @@ set -euo pipefail
 source "$(dirname "$0")/build.sh"
 source "$HALVOTREN_ROOT/scripts/bed.sh"
 
-halvotren_build
+# Only the program and the stand-ins its world needs, so that the icon shows
+# as soon as possible; the test command builds everything else.
+halvotren_build Halvotren fakefw fakesvc driver recorder
 # With a display of your own the tray icon shows there; without one a
 # virtual display is started.
 if [ -n "${DISPLAY:-}" ]; then BED_KEEP_DISPLAY=1; fi

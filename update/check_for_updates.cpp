@@ -12,6 +12,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include "publisher.h"
 #include "update.h"
 #include "version_text.h"
 #include "../app/tray.h"
@@ -84,9 +85,12 @@ static int OfferUpdate(HINTERNET versionFile, char *text, const char **installer
     if (!SplitVersionFile(text, &versionField, installerUrl))
         return CHECK_FAILED;
 
+    const int offer = DecideOffer(ReadVersionNumber(versionField), kProgramVersion, *installerUrl);
+    if (offer == OFFER_UNREADABLE)
+        return CHECK_FAILED;
     // The texts are cut to their buffer when too long, which still reads.
     char message[TEXT_SIZE];
-    if (!CompareVersionIsNewer(ReadVersionNumber(versionField), kProgramVersion)) {
+    if (offer == OFFER_NOTHING_NEWER) {
         FormatNoUpdatesText(message, sizeof message, kProgramVersion);
         MessageBoxA(NULL, message, "No Updates", MB_OK);
         return CHECK_DONE;
@@ -170,10 +174,11 @@ static int SaveInstaller(const char *installer, DWORD size, char *path)
 }
 
 // A server that answers with an error page, or anything else, must not get
-// it handed to Windows Installer.
+// it handed to Windows Installer; nor, when this program is signed, may
+// anyone but its own publisher.
 static int VerifyInstaller(const char *path)
 {
-    if (MsiVerifyPackageA(path) == ERROR_SUCCESS)
+    if (MsiVerifyPackageA(path) == ERROR_SUCCESS && InstallerFromOurPublisher(path))
         return 1;
     DeleteFileA(path);
     return ShowFailure();

@@ -1,5 +1,7 @@
 #include "version_text.h"
 
+#include "decimal_to_double.h"
+
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -7,13 +9,9 @@
 
 namespace {
 
-// A halfway point between neighbouring doubles has at most 767 significant
-// digits, so past these only whether the rest is zero can change the result.
-const int kKeptDigits = 800;
-
-// With at most kKeptDigits digits, any scale beyond this is infinite or zero
-// already; clamping keeps a silly exponent from overflowing anything, and
-// the converted text always spells the scale in five digits.
+// With at most DECIMAL_DIGITS_KEPT + 1 digits, any scale beyond this is
+// infinite or zero already; clamping keeps a silly exponent from
+// overflowing anything.
 const long long kScaleLimit = 99999;
 
 int IsSpace(char c)
@@ -24,19 +22,6 @@ int IsSpace(char c)
 int IsDigit(char c)
 {
     return c >= '0' && c <= '9';
-}
-
-// The text is always "[-]digits" "e[-]ddddd", no point: the library converters
-// take the point from the locale and accept forms we do not, but agree on
-// this one and round it correctly. mingw-w64's own works on integers, so the
-// x87's extended precision does not round it twice.
-double ConvertPlainNumber(const char *number)
-{
-#ifdef __MINGW32__
-    return __mingw_strtod(number, nullptr);
-#else
-    return strtod(number, nullptr);
-#endif
 }
 
 int FormatBounded(char *buffer, size_t size, const char *format, ...)
@@ -58,19 +43,24 @@ int SplitVersionFile(char *text, const char **versionField, const char **urlFiel
     *versionField = nullptr;
     *urlField = nullptr;
     char *colon = text ? strchr(text, ':') : nullptr;
-    if (!colon)
+    if (!colon || colon[1] == '\0')
         return 0;
     char *url = colon + 1;
     size_t length = strlen(url);
     while (length > 0 && (url[length - 1] == '\r' || url[length - 1] == '\n'))
         --length;
-    if (length == 0)
-        return 0;
     *colon = '\0';
     url[length] = '\0';
     *versionField = text;
     *urlField = url;
     return 1;
+}
+
+int DecideOffer(double offered, double current, const char *url)
+{
+    if (!CompareVersionIsNewer(offered, current))
+        return OFFER_NOTHING_NEWER;
+    return url[0] != '\0' ? OFFER_NEWER : OFFER_UNREADABLE;
 }
 
 double ReadVersionNumber(const char *text)
@@ -83,9 +73,10 @@ double ReadVersionNumber(const char *text)
         ++p;
 
     // Significant digits, without leading zeros: the value is
-    // digits * 10^scale, plus something when restNonZero.
-    char number[1 + kKeptDigits + 1 + 8];
-    char *digits = number + 1;
+    // digits * 10^scale, plus something when restNonZero. A halfway point
+    // between neighbouring doubles has at most 767 significant digits, so
+    // past the kept ones only whether the rest is zero can change the result.
+    char digits[DECIMAL_DIGITS_KEPT + 1];
     int kept = 0;
     int anyDigit = 0;
     int inFraction = 0;
@@ -101,7 +92,7 @@ double ReadVersionNumber(const char *text)
         anyDigit = 1;
         if (kept == 0 && *p == '0') {
             scale -= inFraction;
-        } else if (kept < kKeptDigits) {
+        } else if (kept < DECIMAL_DIGITS_KEPT) {
             digits[kept++] = *p;
             scale -= inFraction;
         } else {
@@ -139,19 +130,8 @@ double ReadVersionNumber(const char *text)
         scale = kScaleLimit;
     if (scale < -kScaleLimit)
         scale = -kScaleLimit;
-    // Written by hand, so that reading a number does not drag in printf.
-    int exponent = static_cast<int>(scale);
-    char *end = digits + kept;
-    *end++ = 'e';
-    if (exponent < 0) {
-        *end++ = '-';
-        exponent = -exponent;
-    }
-    for (int place = 10000; place > 0; place /= 10)
-        *end++ = static_cast<char>('0' + exponent / place % 10);
-    *end = '\0';
-    number[0] = '-';
-    return ConvertPlainNumber(negative ? number : digits);
+    const double value = DecimalToDouble(digits, kept, static_cast<long>(scale));
+    return negative ? -value : value;
 }
 
 int CompareVersionIsNewer(double offered, double current)

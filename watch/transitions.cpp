@@ -5,7 +5,7 @@ WatchDecision DecideFirewallWatch(int firewallOn, int enabled)
     if (enabled)
         return WatchDecision{1, 0, 1};
     if (firewallOn)
-        return WatchDecision{1, 1, 0};
+        return WatchDecision{FLAG_KEPT, 1, 0};
     return WatchDecision{0, 0, 0};
 }
 

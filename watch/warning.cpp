@@ -3,7 +3,8 @@
 void ApplyWatchDecision(std::atomic<LONG> *flag, WatchDecision decision, const char *text,
                         const char *caption)
 {
-    flag->store(decision.flagBeforeWarning);
+    if (decision.flagBeforeWarning != FLAG_KEPT)
+        flag->store(decision.flagBeforeWarning);
     if (!decision.warn)
         return;
     // Blocks the monitor thread until the user dismisses it; no sampling

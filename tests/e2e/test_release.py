@@ -1,79 +1,158 @@
-"""The release package and the update loop closed end to end: install the
-package with Wine's own Windows Installer, let the installed program find,
-download and start the next version's package, and see it replaced."""
+"""Releases and the update loop closed end to end: the release command builds
+signed 1.05 and 1.1 releases, Wine's own Windows Installer installs 1.05 (and
+starts it), the installed program finds, downloads and starts the 1.1
+package served from the release folder, and 1.1 then runs in its place."""
 import os
+import subprocess
+import tempfile
+import time
 import unittest
 
+import signing
 import test_update as update
-from bed import BedTestCase, wait_until, wine
+from bed import BedTestCase, TrayMixin, wait_until
 from update_server import Answer, UpdateServer
 
+SOURCE = os.environ.get("HALVOTREN_SOURCE", "")
+BUILD = os.environ.get("HALVOTREN_BUILD", "")
 PACKAGE = os.environ.get("HALVOTREN_PACKAGE", "")
-NEXT_PACKAGE = os.environ.get("HALVOTREN_NEXT_PACKAGE", "")
 INSTALLED = "C:\\Program Files\\Halvotren\\Halvotren.exe"
-NEXT_URL = "http://www.halvotren.example/downloads/Halvotren-1.1.msi"
+BASE_URL = "http://www.halvotren.example/downloads"
 # The update path refuses an installer that does not fit its buffer.
 INSTALLER_LIMIT = 999999
+WM_CLOSE = 0x0010
 
 
 def windows_path(unix_path):
     return "Z:" + unix_path.replace("/", "\\")
 
 
-def unix_path(windows):
-    return os.path.join(os.environ["WINEPREFIX"], "drive_c", windows[3:].replace("\\", "/"))
+def release_folder(*args):
+    return subprocess.run(["python3", os.path.join(SOURCE, "scripts", "release_folder.py"), *args],
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
 
 
-class ReleasePackage(unittest.TestCase):
-    def test_packages_fit_the_update_paths_limit(self):
-        for package in (PACKAGE, NEXT_PACKAGE):
-            size = os.path.getsize(package)
-            print("\n%s: %d bytes" % (os.path.basename(package), size))
-            self.assertLess(size, INSTALLER_LIMIT)
+def msiexec(*args):
+    """Wine's own Windows Installer. Its output is not kept: a program the
+    installation starts would hold the pipes open long after it ended."""
+    return subprocess.run(["wine", "msiexec", *args], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                          timeout=120).returncode
 
 
-class UpdateLoop(BedTestCase):
+def shortcuts():
+    drive_c = os.path.join(os.environ["WINEPREFIX"], "drive_c")
+    return [os.path.join(root, name) for root, _, names in os.walk(drive_c)
+            for name in names if name == "Halvotren.lnk"]
+
+
+class ReleaseFolder(unittest.TestCase):
+    def test_the_package_fits_the_update_paths_limit(self):
+        size = os.path.getsize(PACKAGE)
+        print("\n%s: %d bytes" % (os.path.basename(PACKAGE), size))
+        self.assertLess(size, INSTALLER_LIMIT)
+
+    def test_a_release_the_update_path_would_refuse_is_not_laid_out(self):
+        with tempfile.TemporaryDirectory() as work:
+            for size, made in ((INSTALLER_LIMIT, True), (INSTALLER_LIMIT + 1, False)):
+                package = os.path.join(work, "p.msi")
+                with open(package, "wb") as f:
+                    f.write(b"\0" * size)
+                out = os.path.join(work, "site-%d" % size)
+                status = release_folder(package, "1.1", BASE_URL + "/", out)
+                self.assertEqual(0 if made else 1, status.returncode, status.stderr)
+                self.assertEqual(made, os.path.exists(out))
+            with open(os.path.join(work, "site-%d" % INSTALLER_LIMIT, "downloads", "halvotren.ver"), "rb") as f:
+                self.assertEqual(b"1.1:" + BASE_URL.encode() + b"/Halvotren-1.1.msi", f.read())
+
+
+class UpdateLoop(BedTestCase, TrayMixin):
+    @classmethod
+    def setUpClass(cls):
+        cls.pki = signing.Pki()
+        cls.sites = {}
+        chain, key = cls.pki.signers["publisher"]
+        for version in ("1.05", "1.1"):
+            out = os.path.join(cls.pki.folder, "site-" + version)
+            subprocess.run(["bash", os.path.join(SOURCE, "scripts", "release.sh"), "--base-url", BASE_URL,
+                            "--version", version, "--out", out, "--build-dir",
+                            os.path.join(BUILD, "release-test-" + version), "--cert", chain, "--key", key],
+                           check=True, stdout=subprocess.DEVNULL)
+            cls.sites[version] = os.path.join(out, "downloads")
+        signing.trust_roots(cls.pki.roots)
+
+    @classmethod
+    def tearDownClass(cls):
+        signing.distrust_roots(cls.pki.roots)
+
     def setUp(self):
         super().setUp()
-        self.assertTrue(PACKAGE and NEXT_PACKAGE, "run the tests through scripts/test.sh")
+        self.assertTrue(SOURCE and BUILD and PACKAGE, "run the tests through scripts/test.sh")
         self.server = UpdateServer()
         self.addCleanup(self.server.stop)
         update.set_proxy(self.server.port)
         self.addCleanup(update.remove_proxy)
         self.addCleanup(update.clear_pending_renames)
         self.addCleanup(self.uninstall)
+        self.addCleanup(self.close_installed_program)
+
+    def package(self, version):
+        return os.path.join(self.sites[version], "Halvotren-%s.msi" % version)
 
     def uninstall(self):
-        for package in (NEXT_PACKAGE, PACKAGE):
-            wine("msiexec", "/x", windows_path(package), "/qn", check=False, timeout=120)
+        for version in ("1.1", "1.05"):
+            msiexec("/x", windows_path(self.package(version)), "/qn")
+
+    def close_installed_program(self):
+        """The installer started it, so the test cannot end it as its own."""
+        if self.driver.call("window", 1000)["ok"]:
+            self.post(WM_CLOSE)
+            self.driver.call("gone", 20000)
 
     def installed_version(self):
         info = self.driver.call("version", INSTALLED)
         return info.get("FileVersion") if info["ok"] else None
 
-    def test_an_installed_program_updates_itself(self):
-        self.assertEqual(0, wine("msiexec", "/i", windows_path(PACKAGE), "/qn", timeout=120).returncode)
-        self.assertEqual("1.05", self.installed_version())
-        shortcuts = [os.path.join(root, name)
-                     for root, _, names in os.walk(os.path.join(os.environ["WINEPREFIX"], "drive_c"))
-                     for name in names if name == "Halvotren.lnk"]
-        self.assertTrue(any("Startup" in p or "StartUp" in p for p in shortcuts), shortcuts)
-        self.assertTrue(any(os.sep + "Programs" + os.sep + "Halvotren.lnk" in p for p in shortcuts), shortcuts)
+    def running(self):
+        """(pid, number of Halvotren windows), or None when none runs."""
+        answer = self.driver.call("window", 1000)
+        return (answer["pid"], answer["windows"]) if answer["ok"] else None
 
-        with open(NEXT_PACKAGE, "rb") as f:
-            next_package = f.read()
-        self.server.serve("/downloads/halvotren.ver", Answer("1.1:%s\r\n" % NEXT_URL, content_type="text/plain"))
-        self.server.serve("/downloads/Halvotren-1.1.msi", Answer(next_package, content_type="application/x-msi"))
-        self.start_program(exe=unix_path(INSTALLED))
+    def test_an_installed_program_updates_itself_and_the_new_version_runs(self):
+        self.assertEqual(0, msiexec("/i", windows_path(self.package("1.05")), "/qn"))
+        self.assertEqual("1.05", self.installed_version())
+        found = shortcuts()
+        self.assertTrue(any("Startup" in p or "StartUp" in p for p in found), found)
+        self.assertTrue(any(os.sep + "Programs" + os.sep + "Halvotren.lnk" in p for p in found), found)
+        # The installation started the program it installed.
+        old_pid, windows = wait_until(self.running, 30, what="the installed program to start")
+        self.assertEqual(1, windows)
+        self.wait_tray("green", 15)
+
+        for name in ("halvotren.ver", "Halvotren-1.1.msi"):
+            with open(os.path.join(self.sites["1.1"], name), "rb") as f:
+                self.server.serve("/downloads/" + name, Answer(f.read()))
         self.command(update.CHECK_FOR_UPDATES)
         self.box(update.UPDATE_AVAILABLE, timeout=update.BOX_TIMEOUT)
         self.press(update.UPDATE_AVAILABLE, update.IDYES)
-        self.assertEqual(0, self.wait_exit(60))
-        # Wine's own Windows Installer now upgrades the installed program in
-        # place from the downloaded package.
+        # The signed 1.05 takes the package its publisher signed; Wine's own
+        # Windows Installer upgrades it in place and starts the new version.
         wait_until(lambda: self.installed_version() == "1.1", 120, interval=1,
                    what="the installed program to become 1.1")
+        new_pid, windows = wait_until(lambda: (self.running() or (old_pid, 0))[0] != old_pid and self.running(),
+                                      60, what="Halvotren 1.1 to start")
+        self.assertEqual(1, windows, "exactly one Halvotren runs")
+        self.wait_tray("green", 15)
         self.assertEqual(1, len(self.server.seen("/downloads/Halvotren-1.1.msi")))
+
+        # An uninstall removes the shortcuts and starts nothing.
+        self.close_installed_program()
+        self.assertEqual(0, msiexec("/x", windows_path(self.package("1.1")), "/qn"))
+        self.assertIsNone(self.installed_version())
+        self.assertEqual([], shortcuts())
+        deadline = time.monotonic() + 8
+        while time.monotonic() < deadline:
+            self.assertIsNone(self.running(), "the uninstall started Halvotren")
+            time.sleep(0.5)
 
 
 if __name__ == "__main__":

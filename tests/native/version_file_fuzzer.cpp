@@ -185,9 +185,9 @@ void CheckSplit(const char *before, const Block &received, int split, const char
     if (!split) {
         CHECK(versionField == nullptr && urlField == nullptr);
         CHECK(memcmp(before, received.bytes, received.size) == 0);
-        // Refused only without a colon or with nothing but line breaks after it.
+        // Refused only without a colon or with nothing at all after it.
         if (colon)
-            CHECK(colon[1 + strspn(colon + 1, "\r\n")] == '\0');
+            CHECK(colon[1] == '\0');
         return;
     }
     CHECK(split == 1);
@@ -198,9 +198,9 @@ void CheckSplit(const char *before, const Block &received, int split, const char
     const size_t versionLength = strlen(versionField);
     CHECK(versionLength == static_cast<size_t>(colon - before));
     CHECK(urlField == versionField + versionLength + 1);
+    CHECK(colon[1] != '\0');
     const size_t urlLength = strlen(urlField);
-    CHECK(urlLength > 0);
-    CHECK(urlField[urlLength - 1] != '\r' && urlField[urlLength - 1] != '\n');
+    CHECK(urlLength == 0 || (urlField[urlLength - 1] != '\r' && urlField[urlLength - 1] != '\n'));
     // The URL is the rest of the text, less only the trailing line breaks.
     CHECK(memcmp(urlField, colon + 1, urlLength) == 0);
     const char *dropped = colon + 1 + urlLength;
@@ -378,6 +378,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (split) {
         CheckReading(versionField);
         const double offered = ReadVersionNumber(versionField);
+        const int offer = DecideOffer(offered, kProgramVersion, urlField);
+        CHECK(offer == (offered > kProgramVersion ? (*urlField ? OFFER_NEWER : OFFER_UNREADABLE)
+                                                  : OFFER_NOTHING_NEWER));
         const auto available = [&](char *buffer, size_t room) {
             return FormatUpdateAvailableText(buffer, room, kProgramVersion, versionField, urlField);
         };

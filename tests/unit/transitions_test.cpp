@@ -33,7 +33,9 @@ TEST(FirewallWatch, WarnsOnlyOnAFallAndKeepsTheFlagUntilDismissed)
         {0, 1, 1, 0, 1},  // switched on: no message
         {0, 0, 0, 0, 0},  // already off at start: no warning
         {1, 1, 1, 0, 1},
-        {1, 0, 1, 1, 0},  // the fall: flag still 1 while the box is open
+        // The fall: the flag is left alone while the box is open, so a failed
+        // read by a Start or Stop meanwhile still turns the icon red.
+        {1, 0, FLAG_KEPT, 1, 0},
     };
     ExpectRows(DecideFirewallWatch, rows, sizeof rows / sizeof rows[0]);
 }
@@ -57,7 +59,10 @@ TEST(Watch, OneWarningPerFallOverAFlappingSequence)
         int warnings = 0;
         for (int seen : observations) {
             WatchDecision d = decide(flag, seen);
-            flag = d.warn ? d.flagAfterWarning : d.flagBeforeWarning;
+            if (d.flagBeforeWarning != FLAG_KEPT)
+                flag = d.flagBeforeWarning;
+            if (d.warn)
+                flag = d.flagAfterWarning;
             warnings += d.warn;
         }
         EXPECT_EQ(3, warnings);

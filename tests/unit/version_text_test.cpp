@@ -120,6 +120,9 @@ TEST(SplitVersionFile, SplitsAtTheFirstColonAndDropsTheLineBreak)
         {"1.1: http://x/a.msi ", "1.1", " http://x/a.msi "},
         {":http://x/a.msi", "", "http://x/a.msi"},
         {"1.1::", "1.1", ":"},
+        // Only a line break: split, with no URL (not needed unless newer).
+        {"1.05:\r\n", "1.05", ""},
+        {"1.1:\r\r\n\n", "1.1", ""},
     };
     for (const auto &c : cases) {
         char text[1024] = {};
@@ -133,10 +136,10 @@ TEST(SplitVersionFile, SplitsAtTheFirstColonAndDropsTheLineBreak)
     }
 }
 
-TEST(SplitVersionFile, FailsWithoutAUrlAndLeavesTheTextAlone)
+TEST(SplitVersionFile, FailsWithNothingAfterAColonAndLeavesTheTextAlone)
 {
     const char *const cases[] = {
-        "", "1.1", "http//x", "1.1:", "1.1:\r\n", "1.1:\n", "1.1:\r\r\n\n", ":", "\r\n",
+        "", "1.1", "http//x", "1.1:", ":", "\r\n", "1.1\r\n",
     };
     for (const char *c : cases) {
         char text[1024] = {};
@@ -290,6 +293,15 @@ TEST(ReadVersionNumber, OrdersVersionsAsNumbers)
     // The next double up from 1.05 is 1.05000000000000027: halfway is 1.05000000000000016.
     EXPECT_EQ(1, CompareVersionIsNewer(ReadVersionNumber("1.0500000000000002"), 1.05));
     EXPECT_EQ(0, CompareVersionIsNewer(ReadVersionNumber("1.0500000000000001"), 1.05));
+}
+
+TEST(DecideOffer, ANewerVersionNeedsAUrlAndAnOlderOneNone)
+{
+    EXPECT_EQ(OFFER_NOTHING_NEWER, DecideOffer(1.05, 1.05, ""));
+    EXPECT_EQ(OFFER_NOTHING_NEWER, DecideOffer(1.0, 1.05, ""));
+    EXPECT_EQ(OFFER_NOTHING_NEWER, DecideOffer(1.05, 1.05, "http://x/a.msi"));
+    EXPECT_EQ(OFFER_NEWER, DecideOffer(1.1, 1.05, "http://x/a.msi"));
+    EXPECT_EQ(OFFER_UNREADABLE, DecideOffer(1.1, 1.05, ""));
 }
 
 TEST(CompareVersionIsNewer, OnlyAStrictlyGreaterOfferIsNewer)
