@@ -1,7 +1,6 @@
 #include "commands.h"
 
-#include <stdio.h>
-#include <string.h>
+#include "text_format.h"
 
 const MenuItem TrayMenuItems[8] = {
     {CMD_VIEW_LOG, "View Log"},
@@ -38,14 +37,12 @@ int IsTrayCommand(unsigned identifier)
 
 void FormatAboutText(char *buffer, size_t size, double version)
 {
-    memset(buffer, 0, size);
-    snprintf(buffer, size, AboutTemplate, version);
+    FormatText(buffer, size, AboutTemplate, version);
 }
 
 void FormatLaunchCommandLine(char *buffer, size_t size, const char *commandTemplate,
                              const char *windowsDirectory)
 {
     // The templates are the two constants above, each with two %s.
-    memset(buffer, 0, size);
-    snprintf(buffer, size, commandTemplate, windowsDirectory, windowsDirectory);
+    FormatText(buffer, size, commandTemplate, windowsDirectory, windowsDirectory);
 }

@@ -2,8 +2,6 @@
 // thread, create the window and run the message loop.
 #include <windows.h>
 
-#include <float.h>
-
 #include "tray.h"
 #include "../watch/status.h"
 #include "../watch/monitor.h"
@@ -33,11 +31,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR command
     (void)previousInstance;
     (void)commandLine;
     (void)showCommand;
-
-    // mingw's start-up leaves the main thread's x87 at 64-bit precision, so
-    // double arithmetic would round twice; version numbers read here must
-    // compare exactly as the compiler's literals do.
-    _controlfp(_PC_53, _MCW_PC);
 
     ProgramInstance = instance;
     InitProfileLock();

@@ -153,8 +153,16 @@ double DecimalToDouble(const char *digits, int count, long exponent)
     BigNumber den;
     SetSmall(&num, 0);
     SetSmall(&den, 1);
-    for (int i = 0; i < count; ++i)
-        MultiplyAdd(&num, 10, static_cast<uint32_t>(digits[i] - '0'));
+    // Nine digits at a time: 10^9 still fits a limb.
+    for (int i = 0; i < count;) {
+        uint32_t chunk = 0;
+        uint32_t scale = 1;
+        for (int end = i + 9 < count ? i + 9 : count; i < end; ++i) {
+            chunk = chunk * 10 + static_cast<uint32_t>(digits[i] - '0');
+            scale *= 10;
+        }
+        MultiplyAdd(&num, scale, chunk);
+    }
     if (num.used == 0)
         return 0.0;
     if (exponent >= 0)

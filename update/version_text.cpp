@@ -1,10 +1,8 @@
 #include "version_text.h"
 
 #include "decimal_to_double.h"
+#include "../app/text_format.h"
 
-#include <stdarg.h>
-#include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 
 namespace {
@@ -22,18 +20,6 @@ int IsSpace(char c)
 int IsDigit(char c)
 {
     return c >= '0' && c <= '9';
-}
-
-int FormatBounded(char *buffer, size_t size, const char *format, ...)
-{
-    if (size == 0)
-        return 0;
-    memset(buffer, 0, size);
-    va_list arguments;
-    va_start(arguments, format);
-    const int needed = vsnprintf(buffer, size, format, arguments);
-    va_end(arguments);
-    return needed >= 0 && static_cast<size_t>(needed) < size;
 }
 
 }  // namespace
@@ -149,7 +135,7 @@ int InstallerSizeAcceptable(size_t received, int hasContentLength,
 
 int FormatNoUpdatesText(char *buffer, size_t size, double version)
 {
-    return FormatBounded(buffer, size,
+    return FormatText(buffer, size,
                          "There are no updates availabe for Halvotren %g at\n"
                          "the current time.",
                          version);
@@ -158,7 +144,7 @@ int FormatNoUpdatesText(char *buffer, size_t size, double version)
 int FormatUpdateAvailableText(char *buffer, size_t size, double version,
                               const char *newVersionText, const char *url)
 {
-    return FormatBounded(buffer, size,
+    return FormatText(buffer, size,
                          "There is an update to Halvotren available. The current\n"
                          "version %g can be upgraded to %s by going to:\n\n%s",
                          version, newVersionText, url);
@@ -166,7 +152,7 @@ int FormatUpdateAvailableText(char *buffer, size_t size, double version,
 
 int FormatInstallerCommandLine(char *buffer, size_t size, const char *path)
 {
-    return FormatBounded(buffer, size, "msiexec.exe /i \"%s\"", path);
+    return FormatText(buffer, size, "msiexec.exe /i \"%s\"", path);
 }
 
 size_t NextReadSize(size_t received, size_t limit, int probe)

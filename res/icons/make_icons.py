@@ -2,7 +2,14 @@
 """Draws Halvotren's icons into OUTDIR: a shield, green with a check mark
 while the firewall is on, red with a cross while it is off.
 
-  make_icons.py OUTDIR   writes main.ico, main_alt.ico, tray_on.ico, tray_off.ico
+  make_icons.py OUTDIR   writes main.ico, main_alt.ico, tray_on.ico, tray_off.ico,
+                         and icons.rc, which binds them into the program
+
+The tray icons' images are the program icons' 16-pixel ones, byte for byte,
+so the resources hold each image once: icons.rc names every image as an icon
+resource of its own (type 3) and every icon as a group (type 14) that points
+at its images by number, as a resource compiler would, except that the tray
+groups point at the program icons' images instead of copies.
 
 Every image is a classic BMP (no PNG) so Windows XP reads them all, and a
 256-colour twin sits beside each true-colour image for displays that cannot
@@ -188,20 +195,47 @@ def ico(images):
     return out + b"".join(data for _, _, data in images)
 
 
+def group(images):
+    """images: [(size, bpp, data, resource number)] -> an icon group
+    resource: the .ico directory with resource numbers for file offsets."""
+    out = struct.pack("<HHH", 0, 1, len(images))
+    for size, bpp, data, number in images:
+        out += struct.pack("<BBBBHHIH", size % 256, size % 256, 0, 0, 1, bpp, len(data), number)
+    return out
+
+
+def write(folder, name, data):
+    with open(os.path.join(folder, name), "wb") as f:
+        f.write(data)
+
+
 def main(argv):
     if len(argv) != 2:
         sys.exit("usage: make_icons.py OUTDIR")
-    os.makedirs(argv[1], exist_ok=True)
-    cache = {}
-    for name, scheme, glyph, formats in ICONS:
+    folder = argv[1]
+    os.makedirs(folder, exist_ok=True)
+    rendered, numbered = {}, {}
+    script = ["// Made by res/icons/make_icons.py: each image once, then the groups."]
+    groups = []
+    for group_id, (name, scheme, glyph, formats) in enumerate(ICONS, start=101):
         images = []
         for size, bpp in formats:
             key = (size, scheme, glyph)
-            if key not in cache:
-                cache[key] = render(size, scheme, glyph)
-            images.append((size, bpp, encode(cache[key], bpp, scheme)))
-        with open(os.path.join(argv[1], name), "wb") as f:
-            f.write(ico(images))
+            if key not in rendered:
+                rendered[key] = render(size, scheme, glyph)
+            data = encode(rendered[key], bpp, scheme)
+            if data not in numbered:
+                numbered[data] = len(numbered) + 1
+                image = "image%d.bin" % numbered[data]
+                write(folder, image, data)
+                script.append('%d 3 "icons/%s"' % (numbered[data], image))
+            images.append((size, bpp, data, numbered[data]))
+        write(folder, name, ico([image[:3] for image in images]))
+        grp = name.replace(".ico", ".grp")
+        write(folder, grp, group(images))
+        groups.append('%d 14 "icons/%s"' % (group_id, grp))
+    with open(os.path.join(folder, "icons.rc"), "w") as f:
+        f.write("\n".join(script + groups) + "\n")
 
 
 if __name__ == "__main__":

@@ -1,9 +1,11 @@
 // The floor the footprint benchmark compares Halvotren with: the work any
-// program showing this tray icon and watching the firewall and its two
-// services cannot avoid, and nothing else. One icon loaded once and handed
-// to the shell every second from a hidden window's timer; one thread that
-// makes the firewall manager once and then, every two seconds, reads the
-// firewall and queries both services through handles opened once.
+// program that shows this tray icon as Halvotren must and watches the
+// firewall and its two services cannot avoid, and nothing else. Every second,
+// from a hidden window's timer, Halvotren's own tray icon loaded from the
+// resources, handed to the shell and destroyed (Halvotren is required to do
+// exactly that); one thread that makes the firewall manager once and then,
+// every two seconds, reads the firewall and queries both services through
+// handles opened once.
 //
 //   floor.exe [SECONDS]   removes its icon and ends after SECONDS, else on
 //                         WM_CLOSE. Exit code 2: the firewall or a service
@@ -21,9 +23,11 @@
 #define END_TIMER 2
 #define TICK_MS 1000
 #define CYCLE_MS 2000
+// Halvotren's green tray icon, which it shows while all is well.
+#define IDI_TRAY_ON 103
 
 static HWND FloorWindow = NULL;
-static HICON FloorIcon = NULL;
+static HINSTANCE FloorInstance = NULL;
 static BOOL IconAdded = FALSE;
 static volatile LONG Unreachable = 0;
 
@@ -39,14 +43,17 @@ static void FillRecord(NOTIFYICONDATAA *record, UINT flags)
 
 static void ApplyIcon(void)
 {
+    HICON icon = LoadIconA(FloorInstance, MAKEINTRESOURCEA(IDI_TRAY_ON));
     NOTIFYICONDATAA record;
     FillRecord(&record, NIF_MESSAGE | NIF_ICON | NIF_TIP);
-    record.hIcon = FloorIcon;
+    record.hIcon = icon;
     lstrcpynA(record.szTip, "Halvotren", 64);
     if (IconAdded)
         Shell_NotifyIconA(NIM_MODIFY, &record);
     else
         IconAdded = Shell_NotifyIconA(NIM_ADD, &record);
+    if (icon != NULL)
+        DestroyIcon(icon);
 }
 
 static LRESULT CALLBACK FloorWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -131,7 +138,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR command
     windowClass.lpszClassName = "HalvotrenFloor";
     if (!RegisterClassA(&windowClass))
         return 1;
-    FloorIcon = LoadIconA(NULL, IDI_APPLICATION);
+    FloorInstance = instance;
     FloorWindow = CreateWindowExA(0, "HalvotrenFloor", "", WS_OVERLAPPEDWINDOW, 0, 0, 0, 0, NULL, NULL,
                                   instance, NULL);
     if (FloorWindow == NULL)

@@ -4,6 +4,7 @@
 set(DECISION_SOURCES
   ${HALVOTREN_SOURCE_DIR}/watch/transitions.cpp
   ${HALVOTREN_SOURCE_DIR}/app/commands.cpp
+  ${HALVOTREN_SOURCE_DIR}/app/text_format.cpp
   ${HALVOTREN_SOURCE_DIR}/app/tray_icon.cpp
   ${HALVOTREN_SOURCE_DIR}/update/decimal_to_double.cpp
   ${HALVOTREN_SOURCE_DIR}/update/version_text.cpp

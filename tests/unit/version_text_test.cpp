@@ -4,6 +4,7 @@
 
 #include <float.h>
 #include <math.h>
+#include <stdint.h>
 #include <string.h>
 
 #include <limits>
@@ -270,12 +271,93 @@ TEST(ReadVersionNumber, OutOfRangeGivesInfinityOrZero)
     ExpectReads(cases, sizeof cases / sizeof cases[0]);
 }
 
+// Decimal digits, most significant first, times a small factor.
+void MultiplyDigits(std::string *digits, uint64_t factor)
+{
+    uint64_t carry = 0;
+    for (size_t i = digits->size(); i-- > 0;) {
+        const uint64_t product = static_cast<uint64_t>((*digits)[i] - '0') * factor + carry;
+        (*digits)[i] = static_cast<char>('0' + product % 10);
+        carry = product / 10;
+    }
+    for (; carry; carry /= 10)
+        digits->insert(digits->begin(), static_cast<char>('0' + carry % 10));
+}
+
+// The digits less one in the last place, borrowing through trailing zeros.
+std::string LessOne(std::string digits)
+{
+    size_t i = digits.size();
+    while (digits[--i] == '0')
+        digits[i] = '9';
+    --digits[i];
+    return digits;
+}
+
+// Exact texts around every power of two: 2^p itself, then for the normal
+// ones the halfway point to the next double up (ties to even: 2^p), a hair
+// above it (the next double) and a hair below it (2^p). With 5^1074 digits
+// before e-1074 the larger powers run far past the kept digits.
+std::vector<ReadCase> PowerOfTwoCases()
+{
+    std::vector<ReadCase> cases;
+    std::string power = DigitsOfTimesPowerOfFive(1, 1074);  // 2^-1074 * 10^1074
+    std::vector<std::string> powers;
+    for (int p = -1074; p <= 1023; ++p) {
+        powers.push_back(power);
+        cases.push_back({power + "e-1074", ldexp(1.0, p)});
+        MultiplyDigits(&power, 2);
+    }
+    const std::string far(300, '0');
+    for (int p = -1021; p <= 1023; ++p) {
+        // 2^p + 2^(p-53) = 2^(p-53) * (2^53 + 1), and 2^53 + 1 = 3 * 107 * 28059810762433.
+        std::string half = powers[p - 53 + 1074];
+        MultiplyDigits(&half, 3);
+        MultiplyDigits(&half, 107);
+        MultiplyDigits(&half, 28059810762433ull);
+        const double exact = ldexp(1.0, p);
+        cases.push_back({half + "e-1074", exact});
+        cases.push_back({half + far + "1e-1375", nextafter(exact, HUGE_VAL)});
+        cases.push_back({LessOne(half + "0") + "e-1075", exact});
+    }
+    return cases;
+}
+
+TEST(ReadVersionNumber, RoundsAroundEveryPowerOfTwo)
+{
+    const std::vector<ReadCase> cases = PowerOfTwoCases();
+    ExpectReads(cases.data(), cases.size());
+}
+
+TEST(ReadVersionNumber, RoundsExactlyAtTheEdgesOfTheRange)
+{
+    // Halfway between the largest double and 2^1024: 2^970 * (2^54 - 1).
+    std::string overflow = DigitsOfTimesPowerOfFive(1, 0);
+    for (int i = 0; i < 970; ++i)
+        MultiplyDigits(&overflow, 2);
+    MultiplyDigits(&overflow, 18014398509481983ull);
+    // Half the smallest subnormal: 5^1075 * 10^-1075.
+    const std::string underflow = DigitsOfTimesPowerOfFive(1, 1075);
+    const std::string far(500, '0');
+    const ReadCase cases[] = {
+        {overflow, HUGE_VAL},  // a tie, and DBL_MAX is odd
+        {LessOne(overflow + "0") + "e-1", DBL_MAX},
+        {underflow + "e-1075", 0.0},  // a tie, and 0 is even
+        {underflow + far + "1e-1576", kDenormMin},
+        {LessOne(underflow + "0") + "e-1076", 0.0},
+    };
+    ExpectReads(cases, sizeof cases / sizeof cases[0]);
+}
+
 #if defined(_WIN32) && defined(__i386__)
-// The program sets 53-bit precision at start-up, but mingw's start-up
-// leaves 64 bits, under which double arithmetic rounds twice.
+// mingw's start-up code leaves the x87 at 64-bit precision, under which
+// double arithmetic rounds twice; the reading does none, so it rounds the
+// same under either.
 TEST(ReadVersionNumber, RoundsTheSameUnderEitherX87Precision)
 {
-    const std::vector<ReadCase> cases = HardCases();
+    std::vector<ReadCase> cases = HardCases();
+    const std::vector<ReadCase> powers = PowerOfTwoCases();
+    cases.insert(cases.end(), powers.begin(), powers.end());
     const unsigned saved = _controlfp(0, 0);
     _controlfp(_PC_53, _MCW_PC);
     ExpectReads(cases.data(), cases.size());

@@ -2,10 +2,13 @@
 """Would this executable load on 32-bit Windows XP SP2?
 
 Reports everything in the PE file that would stop the XP loader: wrong
-architecture or format, an OS or subsystem version above 5.1, an import that
-XP's DLLs do not export (checked against the lists in --exports), and an
-embedded manifest, which the program must not carry. --expect-fail and
---selftest check the checker itself.
+architecture or format, an OS or subsystem version above 5.1, a section that
+runs past the end of the file, an import that XP's DLLs do not export
+(checked against the lists in --exports), and an embedded manifest, which the
+program must not carry. It also refuses what loads but cannot be the program:
+a code section too small to hold it, an entry point outside the code, and an
+icon group naming an image that is missing or not the one it describes.
+--expect-fail and --selftest check the checker itself.
 """
 import argparse
 import os
@@ -14,7 +17,13 @@ import sys
 
 PREFIX = "xp-load-check: "
 XP_VERSION = (5, 1)
+RT_ICON = 3
+RT_GROUP_ICON = 14
 RT_MANIFEST = 24
+IMAGE_SCN_CNT_CODE = 0x20
+# The program's own code is several KiB; a linker that dropped it (an LTO
+# build without its entry point, say) leaves far less.
+SMALLEST_CODE = 4096
 
 
 class BadPE(Exception):
@@ -33,17 +42,23 @@ class PE:
         nsections = self.u16(pe + 6)
         opt_size = self.u16(pe + 20)
         self.opt = pe + 24
+        self.table = self.opt + opt_size
         self.magic = self.u16(self.opt)
         self.os_version = (self.u16(self.opt + 40), self.u16(self.opt + 42))
         self.subsys_version = (self.u16(self.opt + 48), self.u16(self.opt + 50))
         self.subsystem = self.u16(self.opt + 68)
         self.header_size = self.u32(self.opt + 60)
+        self.entry = self.u32(self.opt + 16)
         self.sections = []
+        self.names = []
+        self.characteristics = []
         for i in range(nsections):
-            s = self.opt + opt_size + 40 * i
+            s = self.table + 40 * i
             # (rva, size in memory, size on disk, file offset)
             self.sections.append((self.u32(s + 12), self.u32(s + 8),
                                   self.u32(s + 16), self.u32(s + 20)))
+            self.names.append(self.data[s:s + 8].rstrip(b"\0").decode("latin-1"))
+            self.characteristics.append(self.u32(s + 36))
 
     def read(self, fmt, off):
         if off < 0 or off + struct.calcsize(fmt) > len(self.data):
@@ -122,6 +137,32 @@ class PE:
         entries = [self.u32(root + 16 + 8 * i) for i in range(count)]
         return [e for e in entries if not e & 0x80000000]  # numbered types only
 
+    def resources(self, type_id):
+        """{number: data} of one numbered resource type, first language."""
+        rva = self.directory(2)
+        if not rva:
+            return {}
+        root = self.at(rva)
+        found = {}
+
+        def entries(directory):
+            count = self.u16(directory + 12) + self.u16(directory + 14)
+            return [(self.u32(directory + 16 + 8 * i), self.u32(directory + 20 + 8 * i))
+                    for i in range(count)]
+
+        for name, offset in entries(root):
+            if name != type_id or not offset & 0x80000000:
+                continue
+            for number, inner in entries(root + (offset & 0x7FFFFFFF)):
+                if number & 0x80000000 or not inner & 0x80000000:
+                    continue
+                languages = entries(root + (inner & 0x7FFFFFFF))
+                if languages and not languages[0][1] & 0x80000000:
+                    leaf = root + languages[0][1]
+                    start = self.at(self.u32(leaf))
+                    found[number] = self.data[start:start + self.u32(leaf + 4)]
+        return found
+
 
 def load_exports(directory, dll):
     try:
@@ -150,6 +191,18 @@ def check(data, exports_dir, console=False):
                             % ((what,) + version))
     if pe.magic != 0x10B:
         return problems, ""  # the rest of the header is laid out differently
+    for name, (_, _, rawsize, raw) in zip(pe.names, pe.sections):
+        if rawsize and raw + rawsize > len(data):
+            problems.append("section %s runs to byte %d of a %d-byte file: truncated"
+                            % (name, raw + rawsize, len(data)))
+    code = [(rva, max(vsize, rawsize)) for (rva, vsize, rawsize, _), flags
+            in zip(pe.sections, pe.characteristics) if flags & IMAGE_SCN_CNT_CODE]
+    if sum(size for _, size in code) < SMALLEST_CODE:
+        problems.append("only %d bytes of code: too little to be the program"
+                        % sum(size for _, size in code))
+    if not any(rva <= pe.entry < rva + size for rva, size in code):
+        problems.append("entry point 0x%x lies outside the code" % pe.entry)
+    problems += icon_group_problems(pe)
     if RT_MANIFEST in pe.resource_types():
         problems.append("resources contain a manifest (RT_MANIFEST); the program must carry none")
     functions, dlls = 0, set()
@@ -168,6 +221,30 @@ def check(data, exports_dir, console=False):
             elif value not in known:
                 problems.append("%s%s: %s is not exported on XP SP2" % (kind, dll, value))
     return problems, "%d functions from %d DLLs" % (functions, len(dlls))
+
+
+def icon_group_problems(pe):
+    """Each icon group entry must name an image resource whose header says
+    the size and depth the entry does, or LoadIcon finds no icon."""
+    problems = []
+    images = pe.resources(RT_ICON)
+    for group, data in sorted(pe.resources(RT_GROUP_ICON).items()):
+        count = struct.unpack_from("<H", data, 4)[0] if len(data) >= 6 else 0
+        if len(data) != 6 + 14 * count:
+            problems.append("icon group %d is %d bytes for %d entries" % (group, len(data), count))
+            continue
+        for k in range(count):
+            width, _, _, _, _, bits, length, number = struct.unpack_from("<BBBBHHIH", data, 6 + 14 * k)
+            image = images.get(number)
+            if image is None or len(image) < 40:
+                problems.append("icon group %d names image %d, which is missing" % (group, number))
+                continue
+            _, image_width, _, _, image_bits = struct.unpack_from("<IiiHH", image)
+            if (image_width, image_bits, len(image)) != (width or 256, bits, length):
+                problems.append("icon group %d names image %d as %d px, %d-bit, %d bytes; it is "
+                                "%d px, %d-bit, %d bytes" % (group, number, width or 256, bits, length,
+                                                            image_width, image_bits, len(image)))
+    return problems
 
 
 def selftest(path, exports_dir):
@@ -193,17 +270,32 @@ def selftest(path, exports_dir):
         root = pe.at(rva)
         first = root + 16 + 8 * pe.u16(root + 12)
         cases.append(("manifest", patched(first, "<I", RT_MANIFEST), "manifest"))
+    table = pe.table
+    code = [i for i, flags in enumerate(pe.characteristics) if flags & IMAGE_SCN_CNT_CODE][0]
+    data_section = [i for i, flags in enumerate(pe.characteristics) if not flags & IMAGE_SCN_CNT_CODE][0]
+    cases.append(("entry point in data", patched(pe.opt + 16, "<I", pe.sections[data_section][0]),
+                  "outside the code"))
+    small = bytearray(good)
+    struct.pack_into("<I", small, table + 40 * code + 8, 512)   # size in memory
+    struct.pack_into("<I", small, table + 40 * code + 16, 512)  # size on disk
+    cases.append(("code section of 512 bytes", bytes(small), "too little"))
+    groups = pe.resources(RT_GROUP_ICON)
+    if groups:  # point the last group's first entry at an image that is not there
+        at = good.find(groups[max(groups)])
+        cases.append(("icon group naming a missing image", patched(at + 6 + 12, "<H", 999), "missing"))
+    # Cut inside the last section, and to a third: either is an error or a
+    # section reported as running past the end.
+    cases += [("truncated by 512 bytes", good[:-512], "truncated"),
+              ("truncated to a third", good[:len(good) // 3], "truncated")]
     failures = []
     for name, data, expected in cases:
-        problems, _ = check(data, exports_dir)
+        try:
+            problems, _ = check(data, exports_dir)
+        except BadPE as malformed:
+            problems = ["truncated or malformed: %s" % malformed]
         if not any(expected in p for p in problems):
             failures.append("%s was not rejected (got: %s)" % (name, problems or "no problems"))
-    try:
-        check(good[:len(good) // 3], exports_dir)
-        failures.append("a truncated file was not reported as malformed")
-    except BadPE:
-        pass
-    return failures, len(cases) + 1
+    return failures, len(cases)
 
 
 def main():

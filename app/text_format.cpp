@@ -1,0 +1,28 @@
+#include "text_format.h"
+
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+
+int FormatText(char *buffer, size_t size, const char *format, ...)
+{
+    if (size == 0)
+        return 0;
+    memset(buffer, 0, size);
+    va_list arguments;
+    va_start(arguments, format);
+#ifdef _WIN32
+    // msvcrt's own, called directly: mingw's C99 printf would double the
+    // program's size, and its switch (__USE_MINGW_ANSI_STDIO) is turned on
+    // by any C++ library header. Given size - 1 it writes at most that many
+    // characters, leaving the zero behind them, and answers -1 for a text
+    // that did not fit, terminating neither that nor one that fits exactly.
+    const int written = _vsnprintf(buffer, size - 1, format, arguments);
+    va_end(arguments);
+    return written >= 0;
+#else
+    const int needed = vsnprintf(buffer, size, format, arguments);
+    va_end(arguments);
+    return needed >= 0 && static_cast<size_t>(needed) < size;
+#endif
+}
