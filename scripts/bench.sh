@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Footprint benchmark: builds, starts the test bed and prints Halvotren's
 # size, its idle CPU beside a floor program, its reaction times and what it
-# holds before and after. Takes 6 to 8 minutes. Extra arguments go to
-# tests/bench/bench.py (e.g. --cpu-seconds 20 --trials 3 for a quick look).
+# holds before and after. Takes about 8 minutes. Extra arguments go to
+# tests/bench/bench.py (e.g. --cpu-seconds 20 --trials 3 for a quick look, --rounds 3 for a
+# steadier ratio).
 # The same runs as `cmake --build build --target bench`.
 set -euo pipefail
 source "$(dirname "$0")/build.sh"
