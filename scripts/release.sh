@@ -15,7 +15,12 @@ set -euo pipefail
 source "$(dirname "$0")/build.sh"
 
 base_url= version= out= build_dir= signing=()
+usage() {
+  echo "usage: release.sh --base-url URL [--version V] [--out DIR] [--build-dir DIR] [--cert C --key K | --pkcs12 P]" >&2
+  exit 2
+}
 while [ $# -gt 0 ]; do
+  [ $# -ge 2 ] || usage
   case "$1" in
     --base-url) base_url=$2 ;;
     --version) version=$2 ;;
@@ -24,14 +29,11 @@ while [ $# -gt 0 ]; do
     --cert) signing+=(-DHALVOTREN_SIGN_CERT="$(realpath "$2")") ;;
     --key) signing+=(-DHALVOTREN_SIGN_KEY="$(realpath "$2")") ;;
     --pkcs12) signing+=(-DHALVOTREN_SIGN_PKCS12="$(realpath "$2")") ;;
-    *) echo "release: unknown argument $1" >&2; exit 2 ;;
+    *) usage ;;
   esac
   shift 2
 done
-if [ -z "$base_url" ]; then
-  echo "usage: release.sh --base-url URL [--version V] [--out DIR] [--build-dir DIR] [--cert C --key K | --pkcs12 P]" >&2
-  exit 2
-fi
+[ -n "$base_url" ] || usage
 if [ -z "$version" ]; then
   version=$(sed -n 's/^set(HALVOTREN_VERSION "\([^"]*\)".*/\1/p' "$HALVOTREN_ROOT/CMakeLists.txt")
 fi

@@ -71,6 +71,9 @@ class Pki:
                         out.write(f.read())
             self.signers[name] = (chain_file, self.path(name + ".key"))
 
+    def remove(self):
+        shutil.rmtree(self.folder, ignore_errors=True)
+
     def path(self, name):
         return os.path.join(self.folder, name)
 

@@ -83,6 +83,7 @@ class UpdateLoop(BedTestCase, TrayMixin):
     @classmethod
     def tearDownClass(cls):
         signing.distrust_roots(cls.pki.roots)
+        cls.pki.remove()
 
     def setUp(self):
         super().setUp()

@@ -317,7 +317,6 @@ class SignedUpdate(UpdateBed):
     @classmethod
     def setUpClass(cls):
         cls.pki = signing.Pki()
-        signing.trust_roots(cls.pki.roots)
         cls.files = {}
         exe = cls.signed(EXE, "exe", "publisher")
         cls.files["corrupted exe"] = cls.pki.path("corrupted.exe")
@@ -326,10 +325,13 @@ class SignedUpdate(UpdateBed):
             cls.signed(os.environ["HALVOTREN_TEST_PACKAGE"], "msi", signer)
         cls.files["corrupted msi"] = cls.pki.path("corrupted.msi")
         signing.corrupt_signature(cls.files[("msi", "publisher")], cls.files["corrupted msi"])
+        # Last, so that a failure above leaves the prefix as it was.
+        signing.trust_roots(cls.pki.roots)
 
     @classmethod
     def tearDownClass(cls):
         signing.distrust_roots(cls.pki.roots)
+        cls.pki.remove()
 
     @classmethod
     def signed(cls, source, kind, signer):
