@@ -100,15 +100,23 @@ def sign(source, target, signer):
                    check=True, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
 
 
+# The signature value of a 2048-bit key: an OCTET STRING of 256 bytes. The
+# first one in a signature blob is the primary signer's; the nested
+# signature's comes later, and certificates carry theirs as BIT STRINGs.
+SIGNATURE_VALUE = b"\x04\x82\x01\x00"
+
+
 def corrupt_signature(source, target):
-    """A copy of a signed file whose signature value has one bit flipped: the
-    signature no longer matches its own signed attributes."""
+    """A copy of a signed file whose primary signature value has one bit
+    flipped: the signature no longer matches its own signed attributes."""
     with tempfile.TemporaryDirectory() as work:
         der = os.path.join(work, "signature.der")
         subprocess.run(["osslsigncode", "extract-signature", "-in", source, "-out", der],
                        check=True, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         with open(der, "rb") as f:
-            signature = _first_signer_signature(f.read())
+            blob = f.read()
+    at = blob.index(SIGNATURE_VALUE) + len(SIGNATURE_VALUE)
+    signature = blob[at:at + 256]
     with open(source, "rb") as f:
         data = bytearray(f.read())
     # A package keeps its streams in sectors that need not lie in order, so
@@ -121,39 +129,6 @@ def corrupt_signature(source, target):
                 f.write(data)
             return
     raise AssertionError("signature value not found in " + source)
-
-
-def _der_item(data, at):
-    """(tag, start of content, end of content) of the DER item at `at`."""
-    tag, length = data[at], data[at + 1]
-    at += 2
-    if length & 0x80:
-        count = length & 0x7F
-        length = int.from_bytes(data[at:at + count], "big")
-        at += count
-    return tag, at, at + length
-
-
-def _children(data, start, end):
-    items = []
-    while start < end:
-        item = _der_item(data, start)
-        items.append(item)
-        start = item[2]
-    return items
-
-
-def _first_signer_signature(der):
-    """The encrypted digest of the first SignerInfo of a PKCS#7 SignedData."""
-    _, start, end = _der_item(der, 0)                       # ContentInfo
-    content = _children(der, start, end)[1]                 # [0] explicit
-    _, start, end = _der_item(der, content[1])              # SignedData
-    signer_infos = [c for c in _children(der, start, end) if c[0] == 0x31][-1]
-    first_signer = _children(der, signer_infos[1], signer_infos[2])[0]
-    fields = _children(der, first_signer[1], first_signer[2])
-    # version, issuerAndSerial, digestAlgorithm, [0] attributes, algorithm, value
-    value = [f for f in fields if f[0] == 0x04][0]
-    return bytes(der[value[1]:value[2]])
 
 
 def _certificate_der(pem_file):

@@ -139,8 +139,11 @@ class UpdateLoop(BedTestCase, TrayMixin):
         # Windows Installer upgrades it in place and starts the new version.
         wait_until(lambda: self.installed_version() == "1.1", 120, interval=1,
                    what="the installed program to become 1.1")
-        new_pid, windows = wait_until(lambda: (self.running() or (old_pid, 0))[0] != old_pid and self.running(),
-                                      60, what="Halvotren 1.1 to start")
+        def replaced():
+            now = self.running()
+            return now if now and now[0] != old_pid else None
+
+        _, windows = wait_until(replaced, 60, what="Halvotren 1.1 to start")
         self.assertEqual(1, windows, "exactly one Halvotren runs")
         self.wait_tray("green", 15)
         self.assertEqual(1, len(self.server.seen("/downloads/Halvotren-1.1.msi")))

@@ -4,6 +4,7 @@ the program holds growing. Bounded by HALVOTREN_SOAK_SECONDS (default 240),
 which the build also gives ctest, so that its time limit follows."""
 import os
 import random
+import statistics
 import threading
 import time
 import unittest
@@ -18,18 +19,9 @@ SOAK_SECONDS = float(os.environ.get("HALVOTREN_SOAK_SECONDS", "240"))
 # display without a window manager.
 CATCH_UP_SECONDS = 6
 # The first boxes grow the working set once (about 1 MiB under Wine 8), so
-# growth is measured from the first fall of each kind on. A leak of a few KiB a fall shows
-# over a few dozen falls; the program itself allocates nothing that stays.
+# growth is measured from the first fall of each kind on. A leak of a few KiB
+# a fall shows over a few dozen falls; the program keeps nothing it allocates.
 GROWTH_PER_FALL_LIMIT = 24 * 1024
-
-
-def slope(samples):
-    """Least-squares growth per step of a list of readings."""
-    count = len(samples)
-    mean_x = (count - 1) / 2
-    mean_y = sum(samples) / count
-    spread = sum((x - mean_x) ** 2 for x in range(count))
-    return sum((x - mean_x) * (y - mean_y) for x, y in enumerate(samples)) / spread
 
 
 class Dismisser(threading.Thread):
@@ -116,7 +108,7 @@ class Soak(BedTestCase, TrayMixin):
         self.assertEqual(falls, dismisser.counts, "warnings do not match falls")
         after = self.held()
         self.assertGreater(len(working_sets), 2, "too short a soak to tell growth")
-        growth = slope(working_sets)
+        growth = statistics.linear_regression(range(len(working_sets)), working_sets).slope
         print("\nsoak: %d falls in %.0f s; working set after the first falls %d, at the end %d "
               "(%.1f KiB a fall); held before %s, after %s" % (
                   rounds, SOAK_SECONDS, working_sets[0], working_sets[-1], growth / 1024, before, after))

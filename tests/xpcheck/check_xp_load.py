@@ -128,14 +128,18 @@ class PE:
                 yield name, list(self.thunks(self.u32(off + 16) - fix)), True
                 off += 32
 
+    def entries(self, directory):
+        """(name or number, offset) of each entry of a resource directory."""
+        count = self.u16(directory + 12) + self.u16(directory + 14)
+        return [(self.u32(directory + 16 + 8 * i), self.u32(directory + 20 + 8 * i))
+                for i in range(count)]
+
     def resource_types(self):
         rva = self.directory(2)
         if not rva:
             return []
-        root = self.at(rva)
-        count = self.u16(root + 12) + self.u16(root + 14)
-        entries = [self.u32(root + 16 + 8 * i) for i in range(count)]
-        return [e for e in entries if not e & 0x80000000]  # numbered types only
+        # numbered types only
+        return [name for name, _ in self.entries(self.at(rva)) if not name & 0x80000000]
 
     def resources(self, type_id):
         """{number: data} of one numbered resource type, first language."""
@@ -144,19 +148,13 @@ class PE:
             return {}
         root = self.at(rva)
         found = {}
-
-        def entries(directory):
-            count = self.u16(directory + 12) + self.u16(directory + 14)
-            return [(self.u32(directory + 16 + 8 * i), self.u32(directory + 20 + 8 * i))
-                    for i in range(count)]
-
-        for name, offset in entries(root):
+        for name, offset in self.entries(root):
             if name != type_id or not offset & 0x80000000:
                 continue
-            for number, inner in entries(root + (offset & 0x7FFFFFFF)):
+            for number, inner in self.entries(root + (offset & 0x7FFFFFFF)):
                 if number & 0x80000000 or not inner & 0x80000000:
                     continue
-                languages = entries(root + (inner & 0x7FFFFFFF))
+                languages = self.entries(root + (inner & 0x7FFFFFFF))
                 if languages and not languages[0][1] & 0x80000000:
                     leaf = root + languages[0][1]
                     start = self.at(self.u32(leaf))
@@ -270,14 +268,13 @@ def selftest(path, exports_dir):
         root = pe.at(rva)
         first = root + 16 + 8 * pe.u16(root + 12)
         cases.append(("manifest", patched(first, "<I", RT_MANIFEST), "manifest"))
-    table = pe.table
     code = [i for i, flags in enumerate(pe.characteristics) if flags & IMAGE_SCN_CNT_CODE][0]
     data_section = [i for i, flags in enumerate(pe.characteristics) if not flags & IMAGE_SCN_CNT_CODE][0]
     cases.append(("entry point in data", patched(pe.opt + 16, "<I", pe.sections[data_section][0]),
                   "outside the code"))
     small = bytearray(good)
-    struct.pack_into("<I", small, table + 40 * code + 8, 512)   # size in memory
-    struct.pack_into("<I", small, table + 40 * code + 16, 512)  # size on disk
+    struct.pack_into("<I", small, pe.table + 40 * code + 8, 512)   # size in memory
+    struct.pack_into("<I", small, pe.table + 40 * code + 16, 512)  # size on disk
     cases.append(("code section of 512 bytes", bytes(small), "too little"))
     groups = pe.resources(RT_GROUP_ICON)
     if groups:  # point the last group's first entry at an image that is not there
