@@ -8,8 +8,8 @@ packages=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386
   xvfb xdotool x11-utils imagemagick
-  wixl googletest osslsigncode openssl
-  clang libclang-rt-14-dev clang-tidy cppcheck
+  wixl msitools googletest osslsigncode openssl
+  clang libclang-rt-14-dev clang-tidy cppcheck libssl-dev
 )
 
 missing=()

@@ -12,8 +12,9 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include "publisher.h"
 #include "update.h"
+#include "update_key.h"
+#include "update_signature.h"
 #include "version_text.h"
 #include "../app/tray.h"
 
@@ -120,9 +121,9 @@ static int CheckVersionFile(char *text, const char **installerUrl)
     return outcome;
 }
 
-// Unlike the version file, an installer must arrive whole: any failed read,
-// a short body or one too big for the buffer refuses it.
-static int ReadInstaller(HINTERNET request, char *installer, DWORD *size)
+// Unlike the version file, a download must arrive whole: any failed read, a
+// short body or one too big for the buffer refuses it.
+static int ReadWhole(HINTERNET request, char *buffer, DWORD limit, DWORD *size)
 {
     if (!IsAnsweredOk(request))
         return 0;
@@ -131,24 +132,30 @@ static int ReadInstaller(HINTERNET request, char *installer, DWORD *size)
     const int hasContentLength =
         HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &contentLength,
                        &length, NULL) != FALSE;
-    if (!ReadResponse(request, installer, INSTALLER_LIMIT, 1, size))
+    if (!ReadResponse(request, buffer, limit, 1, size))
         return 0;
-    return InstallerSizeAcceptable(*size, hasContentLength, contentLength, INSTALLER_LIMIT);
+    return InstallerSizeAcceptable(*size, hasContentLength, contentLength, limit);
 }
 
-// installer has room for INSTALLER_LIMIT + 1 bytes.
-static int DownloadInstaller(const char *url, char *installer, DWORD *size)
+// Downloads url whole into buffer, which has room for limit + 1 bytes. A
+// refused download first deletes the file at discard, when one is named, so
+// that nothing refused outlives the failure box.
+static int DownloadWhole(const char *url, char *buffer, DWORD limit, DWORD *size, const char *discard)
 {
     HINTERNET internet = InternetOpenA(UserAgent, INTERNET_OPEN_TYPE_PRECONFIG, NULL, NULL, 0);
-    if (internet == NULL)
-        return ShowFailure();
-    HINTERNET request = InternetOpenUrlA(internet, url, NULL, 0, OpenUrlFlags, 0);
-    const int downloaded = request != NULL && ReadInstaller(request, installer, size);
-    if (!downloaded)
+    HINTERNET request = NULL;
+    if (internet != NULL)
+        request = InternetOpenUrlA(internet, url, NULL, 0, OpenUrlFlags, 0);
+    const int downloaded = request != NULL && ReadWhole(request, buffer, limit, size);
+    if (!downloaded) {
+        if (discard != NULL)
+            DeleteFileA(discard);
         ShowFailure();
+    }
     if (request != NULL)
         InternetCloseHandle(request);
-    InternetCloseHandle(internet);
+    if (internet != NULL)
+        InternetCloseHandle(internet);
     return downloaded;
 }
 
@@ -173,15 +180,42 @@ static int SaveInstaller(const char *installer, DWORD size, char *path)
     return 1;
 }
 
-// A server that answers with an error page, or anything else, must not get
-// it handed to Windows Installer; nor, when this program is signed, may
-// anyone but its own publisher.
-static int VerifyInstaller(const char *path)
+static int Refuse(const char *path)
 {
-    if (MsiVerifyPackageA(path) == ERROR_SUCCESS && InstallerFromOurPublisher(path))
-        return 1;
     DeleteFileA(path);
     return ShowFailure();
+}
+
+// With the publisher's key built in, the package must come with the
+// publisher's signature for this version; it is fetched with the same care
+// as the package. Without a key any package is taken, as always.
+static int SignedByPublisher(const char *url, const char *versionText, const char *installer, DWORD size,
+                             const char *path)
+{
+    const unsigned char *key = BuiltInUpdateKey();
+    if (key == NULL)
+        return 1;
+    char signatureUrl[VERSION_FILE_SIZE + sizeof UPDATE_SIGNATURE_SUFFIX];
+    ZeroMemory(signatureUrl, sizeof signatureUrl);
+    if (!AppendText(signatureUrl, sizeof signatureUrl, url) ||
+        !AppendText(signatureUrl, sizeof signatureUrl, UPDATE_SIGNATURE_SUFFIX))
+        return Refuse(path);
+    unsigned char signature[ED25519_SIGNATURE_SIZE + 1];
+    DWORD signatureSize = 0;
+    if (!DownloadWhole(signatureUrl, (char *)signature, ED25519_SIGNATURE_SIZE, &signatureSize, path))
+        return 0;
+    if (!UpdateSignatureValid(key, signature, signatureSize, versionText, installer, size))
+        return Refuse(path);
+    return 1;
+}
+
+// A server that answers with an error page, or anything else, must not get
+// it handed to Windows Installer.
+static int VerifyInstaller(const char *path)
+{
+    if (MsiVerifyPackageA(path) != ERROR_SUCCESS)
+        return Refuse(path);
+    return 1;
 }
 
 // The installer is started by the full path of the system's own msiexec.exe,
@@ -228,8 +262,9 @@ void CheckForUpdates(void)
     ZeroMemory(path, sizeof path);
     DWORD size = 0;
     int started = 0;
-    if (DownloadInstaller(installerUrl, installer, &size) && SaveInstaller(installer, size, path) &&
-        VerifyInstaller(path)) {
+    if (DownloadWhole(installerUrl, installer, INSTALLER_LIMIT, &size, NULL) &&
+        SaveInstaller(installer, size, path) && VerifyInstaller(path) &&
+        SignedByPublisher(installerUrl, versionFile, installer, size, path)) {
         // The installer is removed at the next start of Windows. Without the
         // rights to arrange that it merely stays behind in the temporary
         // folder, which is no reason to withhold the update.

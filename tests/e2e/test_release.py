@@ -1,7 +1,8 @@
 """Releases and the update loop closed end to end: the release command builds
-signed 1.05 and 1.1 releases, Wine's own Windows Installer installs 1.05 (and
-starts it), the installed program finds, downloads and starts the 1.1
-package served from the release folder, and 1.1 then runs in its place."""
+signed, timestamped 1.05 and 1.1 releases with an update key, Wine's own
+Windows Installer installs 1.05 (and starts it when the install has a user
+interface), the installed program finds, downloads, checks and starts the
+1.1 package served from the release folder, and 1.1 then runs in its place."""
 import os
 import subprocess
 import tempfile
@@ -11,6 +12,7 @@ import unittest
 import signing
 import test_update as update
 from bed import BedTestCase, TrayMixin, wait_until
+from timestamp_server import TimestampServer, verify
 from update_server import Answer, UpdateServer
 
 SOURCE = os.environ.get("HALVOTREN_SOURCE", "")
@@ -39,6 +41,18 @@ def msiexec(*args):
                           timeout=120).returncode
 
 
+def release(*args):
+    return subprocess.run(["bash", os.path.join(SOURCE, "scripts", "release.sh"), "--base-url", BASE_URL, *args],
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+
+
+def msi_table(table):
+    """The rows of one of the package's tables, as msiinfo exports them."""
+    text = subprocess.run(["msiinfo", "export", PACKAGE, table], stdout=subprocess.PIPE, text=True,
+                          check=True).stdout
+    return [line.split("\t") for line in text.splitlines()[3:]]
+
+
 def shortcuts():
     drive_c = os.path.join(os.environ["WINEPREFIX"], "drive_c")
     return [os.path.join(root, name) for root, _, names in os.walk(drive_c)
@@ -64,25 +78,49 @@ class ReleaseFolder(unittest.TestCase):
             with open(os.path.join(work, "site-%d" % INSTALLER_LIMIT, "downloads", "halvotren.ver"), "rb") as f:
                 self.assertEqual(b"1.1:" + BASE_URL.encode() + b"/Halvotren-1.1.msi", f.read())
 
+    def test_a_release_missing_a_signature_or_a_timestamp_must_say_so(self):
+        with tempfile.TemporaryDirectory() as work:
+            key, chain = os.path.join(work, "update.pem"), os.path.join(work, "chain.pem")
+            for name in (key, chain):
+                open(name, "w").close()
+            for args in ((), ("--update-key", key), ("--cert", chain, "--key", key, "--update-key", key)):
+                with self.subTest(args=args):
+                    status = release("--out", os.path.join(work, "site"), *args)
+                    self.assertEqual(1, status.returncode, status.stderr)
+                    self.assertIn("--unsigned" if len(args) < 4 else "--timestamp", status.stderr)
+                    self.assertFalse(os.path.exists(os.path.join(work, "site")))
+
+    def test_the_package_starts_the_program_as_the_user_and_only_with_a_user_interface(self):
+        # Type 18 (an exe from an installed file), asynchronous and not
+        # waited for (+192), impersonating: no 0x800 bit.
+        self.assertEqual([["StartHalvotren", "210", "HalvotrenExe", "", ""]], msi_table("CustomAction"))
+        [start] = [row for row in msi_table("InstallExecuteSequence") if row[0] == "StartHalvotren"]
+        self.assertEqual("NOT Installed AND UILevel > 2", start[1])
+        # The shortcuts live in a profile, so their components are keyed in
+        # the user's registry (root 1).
+        self.assertEqual({"1"}, {row[1] for row in msi_table("Registry")})
+
 
 class UpdateLoop(BedTestCase, TrayMixin):
     @classmethod
     def setUpClass(cls):
         cls.pki = signing.Pki()
+        cls.timestamps = TimestampServer(*cls.pki.tsa)
         cls.sites = {}
-        chain, key = cls.pki.signers["publisher"]
-        for version in ("1.05", "1.1"):
-            out = os.path.join(cls.pki.folder, "site-" + version)
-            subprocess.run(["bash", os.path.join(SOURCE, "scripts", "release.sh"), "--base-url", BASE_URL,
-                            "--version", version, "--out", out, "--build-dir",
-                            os.path.join(BUILD, "release-test-" + version), "--cert", chain, "--key", key],
-                           check=True, stdout=subprocess.DEVNULL)
-            cls.sites[version] = os.path.join(out, "downloads")
-        signing.trust_roots(cls.pki.roots)
+        try:
+            for version in ("1.05", "1.1"):
+                out = os.path.join(cls.pki.folder, "site-" + version)
+                made = release("--version", version, "--out", out, "--build-dir",
+                               os.path.join(BUILD, "release-test-" + version), "--update-key", cls.pki.update_key,
+                               "--cert", cls.pki.chain, "--key", cls.pki.key, "--ca", cls.pki.root,
+                               "--timestamp", cls.timestamps.url)
+                assert made.returncode == 0, made.stderr
+                cls.sites[version] = os.path.join(out, "downloads")
+        finally:
+            cls.timestamps.stop()
 
     @classmethod
     def tearDownClass(cls):
-        signing.distrust_roots(cls.pki.roots)
         cls.pki.remove()
 
     def setUp(self):
@@ -118,25 +156,62 @@ class UpdateLoop(BedTestCase, TrayMixin):
         answer = self.driver.call("window", 1000)
         return (answer["pid"], answer["windows"]) if answer["ok"] else None
 
+    def assert_none_starts(self, what):
+        deadline = time.monotonic() + 8
+        while time.monotonic() < deadline:
+            self.assertIsNone(self.running(), what)
+            time.sleep(0.5)
+
+    def test_a_release_is_signed_timestamped_and_checked(self):
+        downloads = self.sites["1.1"]
+        self.assertEqual(["Halvotren-1.1.msi", "Halvotren-1.1.msi.sig", "halvotren.ver"], sorted(os.listdir(downloads)))
+        # Both releases: the exe and the package, each signature stamped.
+        self.assertEqual(["authenticode", "rfc3161"] * 4, self.timestamps.requests)
+        for signed in (os.path.join(BUILD, "release-test-1.1", "Halvotren.exe"), self.package("1.1")):
+            for index, digest, serial in ((0, "SHA1", False), (1, "SHA256", True)):
+                with self.subTest(file=os.path.basename(signed), signature=digest):
+                    status, output = verify(signed, self.pki.root, index)
+                    lines = output.splitlines()
+                    self.assertEqual(0, status, output)
+                    self.assertIn("Message digest algorithm: " + digest, lines)
+                    self.assertIn("Signature verification: ok", lines)
+                    # Only an RFC 3161 timestamp has a serial number.
+                    self.assertIn("Timestamp Server Signature verification: ok", lines)
+                    self.assertEqual(serial, any(line.startswith("Timestamp serial number: ") for line in lines))
+        with tempfile.TemporaryDirectory() as work:
+            message = os.path.join(work, "message")
+            with open(message, "wb") as f, open(self.package("1.1"), "rb") as package:
+                f.write(b"Halvotren update\n1.1\n" + package.read())
+            checked = subprocess.run(["openssl", "pkeyutl", "-verify", "-inkey", self.pki.update_key, "-rawin",
+                                      "-in", message, "-sigfile", self.package("1.1") + ".sig"],
+                                     stdout=subprocess.DEVNULL)
+            self.assertEqual(0, checked.returncode)
+
     def test_an_installed_program_updates_itself_and_the_new_version_runs(self):
+        # A silent install is a deployment: it starts nothing, and the
+        # Startup shortcut starts the program at the next logon.
         self.assertEqual(0, msiexec("/i", windows_path(self.package("1.05")), "/qn"))
         self.assertEqual("1.05", self.installed_version())
         found = shortcuts()
         self.assertTrue(any("Startup" in p or "StartUp" in p for p in found), found)
         self.assertTrue(any(os.sep + "Programs" + os.sep + "Halvotren.lnk" in p for p in found), found)
-        # The installation started the program it installed.
+        self.assert_none_starts("a silent install started Halvotren")
+        self.assertEqual(0, msiexec("/x", windows_path(self.package("1.05")), "/qn"))
+
+        # With a user interface, the installation starts what it installed.
+        self.assertEqual(0, msiexec("/i", windows_path(self.package("1.05")), "/qb"))
         old_pid, windows = wait_until(self.running, 30, what="the installed program to start")
         self.assertEqual(1, windows)
         self.wait_tray("green", 15)
 
-        for name in ("halvotren.ver", "Halvotren-1.1.msi"):
+        for name in os.listdir(self.sites["1.1"]):
             with open(os.path.join(self.sites["1.1"], name), "rb") as f:
                 self.server.serve("/downloads/" + name, Answer(f.read()))
         self.command(update.CHECK_FOR_UPDATES)
         self.box(update.UPDATE_AVAILABLE, timeout=update.BOX_TIMEOUT)
         self.press(update.UPDATE_AVAILABLE, update.IDYES)
-        # The signed 1.05 takes the package its publisher signed; Wine's own
-        # Windows Installer upgrades it in place and starts the new version.
+        # 1.05 takes the package its publisher's update key signed; Wine's
+        # own Windows Installer upgrades it in place and starts the new version.
         wait_until(lambda: self.installed_version() == "1.1", 120, interval=1,
                    what="the installed program to become 1.1")
         def replaced():
@@ -147,16 +222,14 @@ class UpdateLoop(BedTestCase, TrayMixin):
         self.assertEqual(1, windows, "exactly one Halvotren runs")
         self.wait_tray("green", 15)
         self.assertEqual(1, len(self.server.seen("/downloads/Halvotren-1.1.msi")))
+        self.assertEqual(1, len(self.server.seen("/downloads/Halvotren-1.1.msi.sig")))
 
         # An uninstall removes the shortcuts and starts nothing.
         self.close_installed_program()
         self.assertEqual(0, msiexec("/x", windows_path(self.package("1.1")), "/qn"))
         self.assertIsNone(self.installed_version())
         self.assertEqual([], shortcuts())
-        deadline = time.monotonic() + 8
-        while time.monotonic() < deadline:
-            self.assertIsNone(self.running(), "the uninstall started Halvotren")
-            time.sleep(0.5)
+        self.assert_none_starts("the uninstall started Halvotren")
 
 
 if __name__ == "__main__":

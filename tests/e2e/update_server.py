@@ -42,22 +42,20 @@ class Request:
         self.user_agent = headers.get("User-Agent")
 
 
-class UpdateServer:
-    def __init__(self):
-        self.lock = threading.Lock()
-        self.answers = {}
-        self.requests = []
-        server = self
+class LoopbackServer:
+    """An HTTP server on 127.0.0.1, at a port of the system's choosing, in a
+    thread of the test process; `answer(handler)` serves every request with
+    the method given."""
 
+    def __init__(self, method, answer, protocol="HTTP/1.0"):
         class Handler(http.server.BaseHTTPRequestHandler):
-            protocol_version = "HTTP/1.1"
-
-            def do_GET(self):
-                server._answer(self)
+            protocol_version = protocol
 
             def log_message(self, format, *args):
                 pass
 
+        # A function, so that the handler it is called on is its argument.
+        setattr(Handler, "do_" + method, lambda handler: answer(handler))
         self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
         self.httpd.daemon_threads = True
         self.port = self.httpd.server_address[1]
@@ -69,6 +67,14 @@ class UpdateServer:
         self.httpd.shutdown()
         self.httpd.server_close()
         self.thread.join(10)
+
+
+class UpdateServer(LoopbackServer):
+    def __init__(self):
+        self.lock = threading.Lock()
+        self.answers = {}
+        self.requests = []
+        super().__init__("GET", self._answer, protocol="HTTP/1.1")
 
     def serve(self, path, answer):
         with self.lock:

@@ -40,3 +40,14 @@ add_test(NAME fuzz_version_file
     60)
 set_tests_properties(fuzz_version_file PROPERTIES
   ENVIRONMENT "${HALVOTREN_SANITIZER_ENVIRONMENT}" TIMEOUT 300 LABELS native)
+
+# Our signature check against OpenSSL's, 45 seconds; no dictionary.
+add_test(NAME fuzz_ed25519
+  COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/run_fuzzer.sh
+    ${HALVOTREN_NATIVE_DIR}/ed25519_fuzzer
+    ${CMAKE_CURRENT_LIST_DIR}/ed25519_corpus
+    ""
+    ${HALVOTREN_NATIVE_DIR}/fuzz_ed25519
+    45)
+set_tests_properties(fuzz_ed25519 PROPERTIES
+  ENVIRONMENT "${HALVOTREN_SANITIZER_ENVIRONMENT}" TIMEOUT 300 LABELS native)

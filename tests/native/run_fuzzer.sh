@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Runs the version file fuzzer for a bounded time on a fresh copy of the
+# Runs a fuzzer for a bounded time on a fresh copy of the
 # seed corpus, so that what it learns never lands in the repository.
 # Fails on any finding: a crash, a sanitizer report, a failed check, a leak
 # or a slow input; the input that caused it is kept in WORK/findings.
 #   run_fuzzer.sh FUZZER SEED_CORPUS DICTIONARY WORK [SECONDS]
+# An empty DICTIONARY runs without one.
 set -euo pipefail
 fuzzer=$1 seeds=$2 dictionary=$3 work=$4 seconds=${5:-60}
 
@@ -13,7 +14,7 @@ cp -R "$seeds/." "$work/corpus/"
 
 status=0
 "$fuzzer" "$work/corpus" \
-  -dict="$dictionary" \
+  ${dictionary:+"-dict=$dictionary"} \
   -max_len=4096 \
   -max_total_time="$seconds" \
   -timeout=20 \

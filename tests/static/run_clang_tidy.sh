@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # clang-tidy over the program's sources, compiled as the cross build does:
 # i686 mingw-w64 target and headers, Windows XP's API level, the repository
-# root and the build's generated version.h on the include path. Fails on any
+# root and the build's generated headers on the include path. Fails on any
 # warning in the program's own files.
 #   run_clang_tidy.sh [BUILD_DIR]    (or HALVOTREN_BUILD=BUILD_DIR)
 set -euo pipefail
@@ -34,7 +34,7 @@ compile_flags=(
   -nostdinc++ -nostdlibinc
   "${cxx_includes[@]}" -isystem /usr/i686-w64-mingw32/include
   -D_WIN32_WINNT=0x0501 -DWINVER=0x0501 -DNTDDI_VERSION=0x05010200
-  -I"$root" -I"$build/generated"
+  -I"$root" -I"$build/generated" -I"$build/generated/update-key"
   # The cross build's warnings, as clang sees them (clang-diagnostic-*).
   -Wall -Wextra -Wshadow -Wconversion -Wno-sign-conversion
 )

@@ -28,7 +28,7 @@ cppcheck \
   --std=c++17 --language=c++ \
   -D_WIN32 -D__MINGW32__ -D__i386__ \
   -D_WIN32_WINNT=0x0501 -DWINVER=0x0501 -DNTDDI_VERSION=0x05010200 \
-  -I. -I"$build/generated" \
+  -I. -I"$build/generated" -I"$build/generated/update-key" \
   --suppressions-list="$here/cppcheck-suppressions.txt" \
   --quiet \
   --template='{file}:{line}:{column}: {severity}: {message} [{id}]' \

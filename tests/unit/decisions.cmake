@@ -8,5 +8,7 @@ set(DECISION_SOURCES
   ${HALVOTREN_SOURCE_DIR}/app/tray_icon.cpp
   ${HALVOTREN_SOURCE_DIR}/update/decimal_to_double.cpp
   ${HALVOTREN_SOURCE_DIR}/update/version_text.cpp
-  ${HALVOTREN_SOURCE_DIR}/update/publisher_rule.cpp)
+  ${HALVOTREN_SOURCE_DIR}/update/update_signature.cpp
+  ${HALVOTREN_SOURCE_DIR}/update/sha512.cpp
+  ${HALVOTREN_SOURCE_DIR}/update/ed25519.cpp)
 file(GLOB DECISION_TESTS CONFIGURE_DEPENDS ${HALVOTREN_SOURCE_DIR}/tests/unit/*_test.cpp)
