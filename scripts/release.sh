@@ -97,6 +97,7 @@ if [ -e "$out" ] && [ -n "$(ls -A "$out")" ] && [ "$(ls -A "$out")" != downloads
   fail "$out exists and is not a release folder; choose another --out"
 fi
 
+"$HALVOTREN_ROOT/scripts/install-deps.sh"
 work=$(mktemp -d)
 mkdir -p "$(dirname "$out")"
 staging=$(mktemp -d "$(dirname "$out")/.release-$version.XXXXXX")
@@ -112,7 +113,6 @@ if [ -n "$update_key" ]; then
     fail "cannot read the update key $update_key"
 fi
 
-"$HALVOTREN_ROOT/scripts/install-deps.sh"
 # Every setting is given anew, so that a build tree used before keeps no
 # certificate, key or version of an earlier release.
 cmake -S "$HALVOTREN_ROOT" -B "$build_dir" \
