@@ -6,14 +6,12 @@
 #ifdef HALVOTREN_UPDATE_KEY
 static const unsigned char UpdateKey[] = {HALVOTREN_UPDATE_KEY};
 static_assert(sizeof UpdateKey == 32, "an Ed25519 public key has 32 bytes");
+#define UPDATE_KEY UpdateKey
+#else
+#define UPDATE_KEY nullptr
+#endif
 
 const unsigned char *BuiltInUpdateKey(void)
 {
-    return UpdateKey;
+    return UPDATE_KEY;
 }
-#else
-const unsigned char *BuiltInUpdateKey(void)
-{
-    return nullptr;
-}
-#endif

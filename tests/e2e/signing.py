@@ -12,8 +12,6 @@ import shutil
 import subprocess
 import tempfile
 
-from timestamp_server import issue_tsa_certificate
-
 PUBLISHER = "/CN=Halvotren Test Publisher/O=Halvotren developers"
 
 _EXTENSIONS = """
@@ -27,6 +25,12 @@ keyUsage = critical, digitalSignature
 extendedKeyUsage = codeSigning
 subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid
+[tsa]
+basicConstraints = critical, CA:FALSE
+keyUsage = critical, digitalSignature, nonRepudiation
+extendedKeyUsage = critical, timeStamping
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid
 """
 
 
@@ -38,7 +42,8 @@ def _openssl(*args, cwd):
 class Pki:
     """Everything in a folder of its own: root (the trust anchor), chain and
     key (the publisher's certificate, then the intermediate), tsa (the
-    timestamping certificate, its key and its issuer) and update_key."""
+    timestamping certificate, its key and its issuer, the root) and
+    update_key."""
 
     def __init__(self):
         self.folder = tempfile.mkdtemp(prefix="halvotren-pki-")
@@ -53,7 +58,8 @@ class Pki:
             for part in ("publisher", "intermediate"):
                 with open(self.path(part + ".pem")) as f:
                     out.write(f.read())
-        self.tsa = issue_tsa_certificate(self.root, self.path("root.key"), self.folder)
+        self._issue("tsa", "/CN=Halvotren Test Timestamps", "root", "tsa")
+        self.tsa = (self.path("tsa.pem"), self.path("tsa.key"), self.root)
         self.update_key = self.path("update.pem")
         _openssl("genpkey", "-algorithm", "ed25519", "-out", self.update_key, cwd=self.folder)
 

@@ -7,22 +7,11 @@ with a port of the system's choosing.
 """
 import base64
 import os
-import shutil
 import subprocess
 import threading
 
 from update_server import LoopbackServer
 
-# SHA-1 on the certificate, as on the rest of the test PKI. osslsigncode
-# takes SHA-256 as well, but the legacy timestamp is there for XP SP2, which
-# verifies no certificate signed with anything but SHA-1.
-_EXTENSIONS = """[tsa]
-basicConstraints = critical, CA:FALSE
-keyUsage = critical, digitalSignature, nonRepudiation
-extendedKeyUsage = critical, timeStamping
-subjectKeyIdentifier = hash
-authorityKeyIdentifier = keyid
-"""
 _CONFIG = """[tsa]
 default_tsa = answers
 [answers]
@@ -37,25 +26,9 @@ digests = sha1, sha256, sha384, sha512
 """
 
 
-def _openssl(*args, cwd=None, data=None):
-    return subprocess.run(["openssl", *args], cwd=cwd, input=data, check=True,
+def _openssl(*args, data=None):
+    return subprocess.run(["openssl", *args], input=data, check=True,
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE).stdout
-
-
-def issue_tsa_certificate(ca_cert, ca_key, folder, subject="/CN=Halvotren Test Timestamps"):
-    """A timestamping certificate issued by the CA into folder: returns the
-    paths of the certificate, its key, and a copy of the issuer's certificate,
-    which replies carry besides the timestamping one."""
-    with open(os.path.join(folder, "tsa.cnf"), "w") as f:
-        f.write(_EXTENSIONS)
-    _openssl("req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", "tsa.key", "-subj", subject,
-             "-out", "tsa.csr", cwd=folder)
-    _openssl("x509", "-req", "-in", "tsa.csr", "-sha1", "-days", "3650", "-CA", os.path.abspath(ca_cert),
-             "-CAkey", os.path.abspath(ca_key), "-set_serial", str(int.from_bytes(os.urandom(8), "big")),
-             "-extfile", "tsa.cnf", "-extensions", "tsa", "-out", "tsa.pem", cwd=folder)
-    paths = [os.path.join(folder, name) for name in ("tsa.pem", "tsa.key", "tsa-issuer.pem")]
-    shutil.copyfile(ca_cert, paths[2])
-    return paths
 
 
 def _authenticode_content(der):
@@ -73,7 +46,8 @@ def _authenticode_content(der):
 
 
 class TimestampServer(LoopbackServer):
-    """Answers as the TSA whose files issue_tsa_certificate made. requests
+    """Answers as the TSA with this certificate, key and issuer's
+    certificate (which replies carry besides its own). requests
     lists the kind of every request, in order: "rfc3161" or "authenticode"."""
 
     def __init__(self, cert, key, issuer):
