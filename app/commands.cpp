@@ -1,6 +1,6 @@
 #include "commands.h"
 
-#include "text_format.h"
+#include "../core/text_format.h"
 
 const MenuItem TrayMenuItems[8] = {
     {CMD_VIEW_LOG, "View Log"},

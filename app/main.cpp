@@ -5,6 +5,7 @@
 #include "tray.h"
 #include "../watch/status.h"
 #include "../watch/monitor.h"
+#include "../update/update.h"
 
 HWND TrayWindow = NULL;
 HINSTANCE ProgramInstance = NULL;
@@ -35,6 +36,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR command
     ProgramInstance = instance;
     InitProfileLock();
     ListenForTaskbarRestarts();
+    StartLeftoverRemoval();
     if (!RegisterTrayWindowClass())
         return 0;
 

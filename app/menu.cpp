@@ -95,7 +95,14 @@ void RunCommand(int identifier)
         LaunchCommandLine(ViewLogTemplate);
         break;
     case CMD_CHECK_UPDATES:
-        CheckForUpdates();
+        // The installer replaces this program's files, so the program ends
+        // now. It takes its icon away first, as Exit does: a shell keeps the
+        // icon of a program that ended without it until the mouse passes
+        // over, and after the update the user would see two.
+        if (CheckForUpdates()) {
+            RemoveTrayIcon();
+            ExitProcess(0);
+        }
         break;
     }
 }

@@ -1,5 +1,6 @@
 // The tray shell's shared names: the hidden window, the instance handle,
-// the command identifiers and the program's version.
+// the command identifiers and the program's version (kProgramVersion, from
+// the generated version.h).
 #ifndef HALVOTREN_APP_TRAY_H
 #define HALVOTREN_APP_TRAY_H
 
@@ -10,8 +11,6 @@
 
 extern HWND TrayWindow;
 extern HINSTANCE ProgramInstance;
-
-constexpr double kProgramVersion = HALVOTREN_VERSION_NUMBER;
 
 #define REFRESH_TIMER_ID 10
 #define REFRESH_PERIOD_MS 1000

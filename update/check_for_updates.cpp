@@ -6,21 +6,21 @@
 // A step that fails shows the one failure box itself, while it still holds
 // what it opened, then releases that; its callers only pass the failure on.
 #include <windows.h>
-#include <wininet.h>
-#include <msi.h>
 
-#include <stdio.h>
 #include <stdlib.h>
 
+#include "hand_off.h"
 #include "update.h"
+#include "update_files.h"
 #include "update_key.h"
+#include "update_libraries.h"
 #include "update_signature.h"
+#include "version.h"
 #include "version_text.h"
-#include "../app/tray.h"
+#include "../core/text_format.h"
 
 static const char VersionFileUrl[] = "http://www.halvotren.example/downloads/halvotren.ver";
 static const char UserAgent[] = "Halvotren Update Checker";
-static const char InstallerFileName[] = "~halvotren_installer.msi";
 
 // Always from the server: a cached version file could hide a release, and
 // a cached installer could be an old or broken one.
@@ -31,9 +31,6 @@ static const DWORD OpenUrlFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_
 // The largest installer taken; its buffer has one byte more, so that a
 // bigger one is noticed and refused rather than cut.
 #define INSTALLER_LIMIT 999999
-#define PATH_SIZE 1024
-#define TEMP_PATH_ROOM 999
-#define COMMAND_LINE_SIZE 1042
 
 enum CheckOutcome { CHECK_FAILED, CHECK_DONE, CHECK_INSTALL };
 
@@ -48,7 +45,7 @@ static int IsAnsweredOk(HINTERNET request)
 {
     DWORD status = 0;
     DWORD size = sizeof status;
-    if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, NULL))
+    if (!UpdateCalls.HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, NULL))
         return 0;
     return status == HTTP_STATUS_OK;
 }
@@ -63,7 +60,7 @@ static int ReadResponse(HINTERNET request, char *buffer, DWORD limit, int probe,
         if (wanted == 0)
             return 1;
         DWORD got = 0;
-        if (!InternetReadFile(request, buffer + *received, wanted, &got))
+        if (!UpdateCalls.InternetReadFile(request, buffer + *received, wanted, &got))
             return 0;
         if (got == 0)
             return 1;
@@ -104,20 +101,20 @@ static int OfferUpdate(HINTERNET versionFile, char *text, const char **installer
 
 static int CheckVersionFile(char *text, const char **installerUrl)
 {
-    HINTERNET internet = InternetOpenA(UserAgent, INTERNET_OPEN_TYPE_PRECONFIG, NULL, NULL, 0);
+    HINTERNET internet = UpdateCalls.InternetOpenA(UserAgent, INTERNET_OPEN_TYPE_PRECONFIG, NULL, NULL, 0);
     if (internet == NULL) {
         ShowFailure();
         return CHECK_FAILED;
     }
     int outcome = CHECK_FAILED;
-    HINTERNET versionFile = InternetOpenUrlA(internet, VersionFileUrl, NULL, 0, OpenUrlFlags, 0);
+    HINTERNET versionFile = UpdateCalls.InternetOpenUrlA(internet, VersionFileUrl, NULL, 0, OpenUrlFlags, 0);
     if (versionFile != NULL)
         outcome = OfferUpdate(versionFile, text, installerUrl);
     if (outcome == CHECK_FAILED)
         ShowFailure();
     if (versionFile != NULL)
-        InternetCloseHandle(versionFile);
-    InternetCloseHandle(internet);
+        UpdateCalls.InternetCloseHandle(versionFile);
+    UpdateCalls.InternetCloseHandle(internet);
     return outcome;
 }
 
@@ -130,67 +127,35 @@ static int ReadWhole(HINTERNET request, char *buffer, DWORD limit, DWORD *size)
     DWORD contentLength = 0;
     DWORD length = sizeof contentLength;
     const int hasContentLength =
-        HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &contentLength,
-                       &length, NULL) != FALSE;
+        UpdateCalls.HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &contentLength,
+                                   &length, NULL) != FALSE;
     if (!ReadResponse(request, buffer, limit, 1, size))
         return 0;
     return InstallerSizeAcceptable(*size, hasContentLength, contentLength, limit);
 }
 
-// Downloads url whole into buffer, which has room for limit + 1 bytes. A
-// refused download first deletes the file at discard, when one is named, so
-// that nothing refused outlives the failure box.
-static int DownloadWhole(const char *url, char *buffer, DWORD limit, DWORD *size, const char *discard)
+// Downloads url whole into buffer, which has room for limit + 1 bytes.
+static int DownloadWhole(const char *url, char *buffer, DWORD limit, DWORD *size)
 {
-    HINTERNET internet = InternetOpenA(UserAgent, INTERNET_OPEN_TYPE_PRECONFIG, NULL, NULL, 0);
+    HINTERNET internet = UpdateCalls.InternetOpenA(UserAgent, INTERNET_OPEN_TYPE_PRECONFIG, NULL, NULL, 0);
     HINTERNET request = NULL;
     if (internet != NULL)
-        request = InternetOpenUrlA(internet, url, NULL, 0, OpenUrlFlags, 0);
+        request = UpdateCalls.InternetOpenUrlA(internet, url, NULL, 0, OpenUrlFlags, 0);
     const int downloaded = request != NULL && ReadWhole(request, buffer, limit, size);
-    if (!downloaded) {
-        if (discard != NULL)
-            DeleteFileA(discard);
+    if (!downloaded)
         ShowFailure();
-    }
     if (request != NULL)
-        InternetCloseHandle(request);
+        UpdateCalls.InternetCloseHandle(request);
     if (internet != NULL)
-        InternetCloseHandle(internet);
+        UpdateCalls.InternetCloseHandle(internet);
     return downloaded;
-}
-
-// Writes the installer to the temporary folder; path (PATH_SIZE bytes,
-// zero-filled) receives its name.
-static int SaveInstaller(const char *installer, DWORD size, char *path)
-{
-    const DWORD length = GetTempPathA(TEMP_PATH_ROOM, path);
-    if (!DirectoryLengthFits(length, TEMP_PATH_ROOM) || !AppendText(path, PATH_SIZE, InstallerFileName))
-        return ShowFailure();
-    FILE *file = fopen(path, "wb+");
-    if (file == NULL)
-        return ShowFailure();
-    const int written = fwrite(installer, 1, size, file) == size;
-    const int closed = fclose(file) == 0;
-    if (!written || !closed) {
-        // Half an installer must not stay where it could be taken for a
-        // whole one; if it cannot be deleted there is nothing more to do.
-        DeleteFileA(path);
-        return ShowFailure();
-    }
-    return 1;
-}
-
-static int Refuse(const char *path)
-{
-    DeleteFileA(path);
-    return ShowFailure();
 }
 
 // With the publisher's key built in, the package must come with the
 // publisher's signature for this version; it is fetched with the same care
-// as the package. Without a key any package is taken, as always.
-static int SignedByPublisher(const char *url, const char *versionText, const char *installer, DWORD size,
-                             const char *path)
+// as the package and checked over the bytes in memory, before anything is
+// written. Without a key any package is taken, as always.
+static int SignedByPublisher(const char *url, const char *versionText, const char *installer, DWORD size)
 {
     const unsigned char *key = BuiltInUpdateKey();
     if (key == NULL)
@@ -199,81 +164,96 @@ static int SignedByPublisher(const char *url, const char *versionText, const cha
     ZeroMemory(signatureUrl, sizeof signatureUrl);
     if (!AppendText(signatureUrl, sizeof signatureUrl, url) ||
         !AppendText(signatureUrl, sizeof signatureUrl, UPDATE_SIGNATURE_SUFFIX))
-        return Refuse(path);
+        return ShowFailure();
     unsigned char signature[ED25519_SIGNATURE_SIZE + 1];
     DWORD signatureSize = 0;
-    if (!DownloadWhole(signatureUrl, (char *)signature, ED25519_SIGNATURE_SIZE, &signatureSize, path))
+    if (!DownloadWhole(signatureUrl, (char *)signature, ED25519_SIGNATURE_SIZE, &signatureSize))
         return 0;
     if (!UpdateSignatureValid(key, signature, signatureSize, versionText, installer, size))
-        return Refuse(path);
+        return ShowFailure();
     return 1;
 }
 
-// A server that answers with an error page, or anything else, must not get
-// it handed to Windows Installer.
-static int VerifyInstaller(const char *path)
+// The waiter starts the installer once this program has ended; when no
+// waiter can be made, the installer is started here, as before there was
+// one, and inherits the handle that keeps the package from changing.
+static int StartInstallation(const char *folder, const char *path, HANDLE package)
 {
-    if (MsiVerifyPackageA(path) != ERROR_SUCCESS)
-        return Refuse(path);
+    if (StartWaiter(folder, package))
+        return 1;
+    if (!SetHandleInformation(package, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT))
+        return 0;
+    HANDLE installer = StartInstaller(path, TRUE);
+    if (installer == NULL)
+        return 0;
+    CloseHandle(installer);
     return 1;
 }
 
-// The installer is started by the full path of the system's own msiexec.exe,
-// so that one planted in the program's or the current folder never runs.
-static int StartInstaller(const char *path)
+// Saves the package in a folder of this update's own, where nobody else can
+// change it, lets Windows Installer check it, and hands it over. A server
+// that answers with an error page, or anything else, must not get it handed
+// to Windows Installer.
+static int HandOver(const char *installer, DWORD size)
 {
-    char application[PATH_SIZE];
-    char commandLine[COMMAND_LINE_SIZE];
-    ZeroMemory(application, sizeof application);
-    const UINT length = GetSystemDirectoryA(application, sizeof application);
-    if (!DirectoryLengthFits(length, sizeof application) ||
-        !AppendText(application, sizeof application, "\\msiexec.exe"))
+    char folder[MAX_PATH];
+    char path[MAX_PATH];
+    StopLeftoverRemoval();
+    if (!MakeUpdateFolder(folder, sizeof folder))
         return ShowFailure();
-    if (!FormatInstallerCommandLine(commandLine, sizeof commandLine, path))
-        return ShowFailure();
-
-    STARTUPINFOA startup;
-    PROCESS_INFORMATION process;
-    ZeroMemory(&startup, sizeof startup);
-    startup.cb = sizeof startup;
-    if (!CreateProcessA(application, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
-        return ShowFailure();
-    // Nothing waits for the installer.
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return 1;
+    int handedOver = 0;
+    HANDLE package = INVALID_HANDLE_VALUE;
+    if (UpdateFilePath(path, folder, InstallerFileName))
+        package = SavePackage(path, installer, size);
+    if (package != INVALID_HANDLE_VALUE) {
+        if (UpdateCalls.MsiVerifyPackageA(path) == ERROR_SUCCESS) {
+            // Removed at the next start of Windows, should the installation
+            // and the program's next start both fail to. Without the rights
+            // to arrange that it merely waits for the next start.
+            MoveFileExA(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+            handedOver = StartInstallation(folder, path, package);
+        }
+        // The waiter or the installer holds a handle of its own now.
+        CloseHandle(package);
+        if (!handedOver)
+            DeleteFileA(path);
+    }
+    if (!handedOver) {
+        RemoveDirectoryA(folder);
+        ShowFailure();
+    }
+    return handedOver;
 }
 
-void CheckForUpdates(void)
+static int CheckAndHandOver(void)
 {
     char versionFile[VERSION_FILE_SIZE];
     ZeroMemory(versionFile, sizeof versionFile);
     const char *installerUrl = NULL;
     if (CheckVersionFile(versionFile, &installerUrl) != CHECK_INSTALL)
-        return;
+        return 0;
 
     // Too big for the window thread's stack, and each check needs its own.
     char *installer = (char *)malloc(INSTALLER_LIMIT + 1);
-    if (installer == NULL) {
-        ShowFailure();
-        return;
-    }
-    char path[PATH_SIZE];
-    ZeroMemory(path, sizeof path);
+    if (installer == NULL)
+        return ShowFailure();
     DWORD size = 0;
-    int started = 0;
-    if (DownloadWhole(installerUrl, installer, INSTALLER_LIMIT, &size, NULL) &&
-        SaveInstaller(installer, size, path) && VerifyInstaller(path) &&
-        SignedByPublisher(installerUrl, versionFile, installer, size, path)) {
-        // The installer is removed at the next start of Windows. Without the
-        // rights to arrange that it merely stays behind in the temporary
-        // folder, which is no reason to withhold the update.
-        MoveFileExA(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
-        started = StartInstaller(path);
-    }
+    int handedOver = 0;
+    if (DownloadWhole(installerUrl, installer, INSTALLER_LIMIT, &size) &&
+        SignedByPublisher(installerUrl, versionFile, installer, size))
+        handedOver = HandOver(installer, size);
     free(installer);
-    // The installer replaces this program's files, so the program ends now;
-    // its window and tray icon go with the process.
-    if (started)
-        exit(0);
+    return handedOver;
+}
+
+int CheckForUpdates(void)
+{
+    HMODULE libraries[UPDATE_LIBRARY_COUNT];
+    int handedOver = 0;
+    if (LoadUpdateLibraries(libraries))
+        handedOver = CheckAndHandOver();
+    else
+        ShowFailure();
+    FreeUpdateLibraries(libraries);
+    return handedOver;
 }

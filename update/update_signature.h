@@ -8,7 +8,7 @@
 
 #include <stddef.h>
 
-#include "ed25519.h"
+#include "../signature/ed25519.h"
 
 // The signature lies beside the package: its URL with this appended.
 #define UPDATE_SIGNATURE_SUFFIX ".sig"

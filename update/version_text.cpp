@@ -1,7 +1,7 @@
 #include "version_text.h"
 
 #include "decimal_to_double.h"
-#include "../app/text_format.h"
+#include "../core/text_format.h"
 
 #include <string.h>
 

@@ -10,7 +10,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include "update/ed25519.h"
+#include "signature/ed25519.h"
 
 #define PIECE (64 * 1024)
 #define MAX_RUNS 101

@@ -149,6 +149,33 @@ def clear_launched():
         os.remove(LAUNCHED_LOG)
 
 
+# --- what updates start ---------------------------------------------------------
+
+def waiter_processes():
+    """Pids of the update waiters running: Wine shows a Windows process's
+    command line as its own."""
+    found = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/cmdline" % pid, "rb") as f:
+                if b"/update-waiter" in f.read():
+                    found.append(int(pid))
+        except OSError:
+            pass
+    return found
+
+
+def close_started_programs(driver):
+    """Closes every Halvotren that the test did not start itself: one that
+    a waiter or an installation started."""
+    for _ in range(5):
+        answer = driver.call("window", 0)
+        if not answer["ok"]:
+            return
+        driver.call("post", WM_CLOSE, 0, 0)
+        driver.call("gone", 20000)
+
+
 # --- the driver --------------------------------------------------------------
 
 class Driver:

@@ -9,11 +9,13 @@ prefix by each test and removed again after it; no other test uses the
 network.
 """
 import os
+import shutil
 import subprocess
 import tempfile
 import unittest
 
-from bed import BedTestCase, clear_launched, launched, wait_until, wine
+from bed import (BED_C, EXE, BedTestCase, TrayMixin, clear_launched, close_started_programs, launched,
+                 wait_until, waiter_processes, wine)
 from update_server import Answer, UpdateServer, refusing_port
 
 CHECK_FOR_UPDATES = 107
@@ -25,6 +27,9 @@ INSTALLER_URL = "http://www.halvotren.example" + INSTALLER_PATH
 SIGNATURE_PATH = INSTALLER_PATH + ".sig"
 OFFER = "1.1:%s\r\n" % INSTALLER_URL
 INSTALLER_NAME = "~halvotren_installer.msi"
+UPDATE_FOLDER = "~halvotren_update"
+RECEIVED = os.path.join(BED_C, "received.msi")
+MSIEXEC_EXIT = os.path.join(BED_C, "msiexec_exit")
 INSTALLER_LIMIT = 999999
 
 NO_UPDATES = "No Updates"
@@ -84,9 +89,27 @@ def temp_folder():
     return _temp[0]
 
 
-def installer_paths():
+def installer_paths(attempt=0):
+    """(Windows path, Linux path) of the package saved in the update folder
+    of that attempt."""
     windows, unix = temp_folder()
-    return windows + "\\" + INSTALLER_NAME, os.path.join(unix, INSTALLER_NAME)
+    folder = UPDATE_FOLDER + str(attempt)
+    return windows + "\\" + folder + "\\" + INSTALLER_NAME, os.path.join(unix, folder, INSTALLER_NAME)
+
+
+def update_folders():
+    """What updates left in the temporary folder."""
+    unix = temp_folder()[1]
+    return sorted(name for name in os.listdir(unix) if name.startswith(UPDATE_FOLDER))
+
+
+def remove_update_folders():
+    unix = temp_folder()[1]
+    for name in update_folders():
+        shutil.rmtree(os.path.join(unix, name), ignore_errors=True)
+    for path in (RECEIVED, MSIEXEC_EXIT):
+        if os.path.exists(path):
+            os.remove(path)
 
 
 def test_package():
@@ -111,7 +134,7 @@ def update_signature(key, version_text, package):
             return f.read()
 
 
-class UpdateBed(BedTestCase):
+class UpdateBed(BedTestCase, TrayMixin):
     """A running loopback update server, the prefix's proxy, for each test."""
 
     def setUp(self):
@@ -122,14 +145,10 @@ class UpdateBed(BedTestCase):
         set_proxy(self.server.port)
         self.addCleanup(remove_proxy)
         self.addCleanup(clear_pending_renames)
-        self.addCleanup(self.remove_saved_installer)
+        self.addCleanup(remove_update_folders)
+        self.addCleanup(close_started_programs, self.driver)
         clear_pending_renames()
-        self.remove_saved_installer()
-
-    def remove_saved_installer(self):
-        path = installer_paths()[1]
-        if os.path.exists(path):
-            os.remove(path)
+        remove_update_folders()
 
     def offer(self, version_file, installer=None, signature=None):
         self.server.reset()
@@ -155,37 +174,44 @@ class UpdateBed(BedTestCase):
         self.assertIsNone(self.program.poll(), "Halvotren ended")
         self.assertTrue(self.driver.call("window", 5000)["ok"], "Halvotren's window is gone")
 
-    def expect_installed(self, answer, exe=None, signature=None):
-        """Yes to the offer of `answer`: the program saves it, starts
-        msiexec on it and ends."""
-        windows_path, unix_path = installer_paths()
+    def accept_update(self, answer, exe=None, signature=None):
+        """Yes to the offer of `answer`: the program removes its icon, ends
+        with status 0 and leaves the installation to its waiter."""
         clear_pending_renames()
         clear_launched()
-        self.remove_saved_installer()
         self.start_program(exe=exe, recorders=("msiexec.exe",))
         self.offer(OFFER, answer, signature)
         self.check(UPDATE_AVAILABLE)
         self.press(UPDATE_AVAILABLE, IDYES)
-        # The program ends at once with status 0. It leaves its tray icon in
-        # place, but Wine removes the icons of a destroyed window itself, so
-        # the tray cannot show that here.
         self.assertEqual(0, self.wait_exit(60))
         self.assertTrue(self.driver.call("gone", 10000)["ok"])
+        # NIM_DELETE last: a shell keeps the icon of a program that ended
+        # without deleting it until the mouse passes over it.
+        self.assertEqual(2, self.tray_calls()[-1], self.tray_calls())
+        wait_until(launched, 30, what="msiexec to be started")
+        wait_until(lambda: not waiter_processes(), 60, what="the waiter to end")
+
+    def expect_installed(self, answer, exe=None, signature=None, attempt=0):
+        """The waiter starts msiexec on the saved package, which the stand-in
+        reads whole, and since it reports success, deletes the package and
+        starts nothing."""
+        windows_path, unix_path = installer_paths(attempt)
+        self.accept_update(answer, exe, signature)
         self.assertEqual([INSTALLER_PATH], [r.path for r in self.server.seen(INSTALLER_PATH)])
         self.assertEqual("Halvotren Update Checker", self.server.seen(INSTALLER_PATH)[0].user_agent)
-        wait_until(launched, 30, what="msiexec to be started")
         self.assertEqual([("C:\\windows\\system32\\msiexec.exe",
                            'msiexec.exe /i "%s"' % windows_path)], launched())
-        with open(unix_path, "rb") as f:
+        with open(RECEIVED, "rb") as f:
             self.assertEqual(answer.body, f.read())
-        # Delete at the next start: the path as the system spells it, then
-        # an empty destination.
+        # Delete at the next start of Windows too: the path as the system
+        # spells it, then an empty destination.
         self.assertEqual(["\\??\\" + windows_path, ""], pending_renames())
+        self.assertFalse(os.path.exists(unix_path), "the waiter left the package behind")
+        self.assertFalse(self.driver.call("window", 0)["ok"], "the waiter started Halvotren")
 
     def expect_refused(self, answer, signature=None, version_file=OFFER):
         """Yes to the offer of `answer` (the program runs already): the
         failure box, nothing left behind, nothing started."""
-        self.remove_saved_installer()
         clear_launched()
         self.offer(version_file, answer, signature)
         self.check(UPDATE_AVAILABLE)
@@ -194,8 +220,8 @@ class UpdateBed(BedTestCase):
         fetched = [VERSION_PATH, INSTALLER_PATH] + ([SIGNATURE_PATH] if signature else [])
         self.assertEqual(fetched, [r.path for r in self.server.seen()])
         # Refused downloads are never written; what was written and then
-        # refused is deleted again.
-        self.assertFalse(os.path.exists(installer_paths()[1]), "the installer file was left behind")
+        # refused is deleted again, with its folder.
+        self.assertEqual([], update_folders(), "the update left files behind")
         self.assertEqual([], launched())
 
     def assert_failure_box(self):
@@ -260,6 +286,43 @@ class UpdateCheck(UpdateBed):
                 self.expect_installed(answer)
                 # Built without an update key, it asks for no signature.
                 self.assertEqual([], self.server.seen(SIGNATURE_PATH))
+
+    def test_an_installation_that_does_not_finish_brings_the_program_back(self):
+        with open(MSIEXEC_EXIT, "w") as f:
+            f.write("1603")
+        self.accept_update(Answer(test_package()))
+        # Started again from where it ran: one window, watching again.
+        answer = self.driver.call("window", 30000)
+        self.assertTrue(answer["ok"], "Halvotren did not come back")
+        self.assertEqual(1, answer["windows"])
+        self.wait_tray("green", 30)
+        self.assertFalse(os.path.exists(installer_paths()[1]), "the waiter left the package behind")
+        # The program's next start removes what the update left.
+        wait_until(lambda: not update_folders(), 60, what="the update's folder to be removed")
+
+    def test_a_package_file_someone_holds_open_is_never_the_one_run(self):
+        # A leftover that another program holds open for writing cannot be
+        # removed, so the update takes a new folder and a new file.
+        windows_path, unix_path = installer_paths(0)
+        os.makedirs(os.path.dirname(unix_path))
+        with open(unix_path, "wb") as f:
+            f.write(b"not the package")
+        self.assertTrue(self.driver.call("hold", windows_path)["ok"])
+        self.addCleanup(self.driver.call, "release")
+        self.expect_installed(Answer(test_package()), attempt=1)
+        with open(unix_path, "rb") as f:
+            self.assertEqual(b"not the package", f.read())
+
+    def test_a_waiter_command_line_not_the_programs_own_starts_nothing(self):
+        # Malformed; then well formed but naming handles it never inherited.
+        for arguments, code in ((["/update-waiter", "8", "x"], 2),
+                                (["/update-waiter", "4000000", "4000004", "C:\\Program Files\\x y.exe"], 3)):
+            with self.subTest(arguments=arguments):
+                ended = subprocess.run(["wine", EXE, *arguments], stdout=subprocess.DEVNULL,
+                                       stderr=subprocess.DEVNULL, timeout=60)
+                self.assertEqual(code, ended.returncode)
+                self.assertFalse(self.driver.call("window", 0)["ok"], "a window appeared")
+        self.assertEqual([], launched())
 
     # failures
 

@@ -9,7 +9,7 @@
 //         straight from the input (zero-padded when short);
 //   odd:  a key made from a 32-byte seed and a message, signed by OpenSSL,
 //         then changed as the next 4 control bytes say.
-#include "update/ed25519.h"
+#include "signature/ed25519.h"
 
 #include <openssl/err.h>
 #include <openssl/evp.h>

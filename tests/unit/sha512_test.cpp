@@ -1,4 +1,4 @@
-#include "../../update/sha512.h"
+#include "../../signature/sha512.h"
 
 #include <gtest/gtest.h>
 

@@ -4,14 +4,16 @@
 Reports everything in the PE file that would stop the XP loader: wrong
 architecture or format, an OS or subsystem version above 5.1, a section that
 runs past the end of the file, an import that XP's DLLs do not export
-(checked against the lists in --exports), and an embedded manifest, which the
-program must not carry. It also refuses what loads but cannot be the program:
+(checked against the lists in --exports), a function looked up at run time
+that XP's DLL does not export, and an embedded manifest, which the program
+must not carry. It also refuses what loads but cannot be the program:
 a code section too small to hold it, an entry point outside the code, and an
 icon group naming an image that is missing or not the one it describes.
 --expect-fail and --selftest check the checker itself.
 """
 import argparse
 import os
+import re
 import struct
 import sys
 
@@ -21,9 +23,23 @@ RT_ICON = 3
 RT_GROUP_ICON = 14
 RT_MANIFEST = 24
 IMAGE_SCN_CNT_CODE = 0x20
+IMAGE_SCN_CNT_INITIALIZED_DATA = 0x40
 # The program's own code is several KiB; a linker that dropped it (an LTO
 # build without its entry point, say) leaves far less.
 SMALLEST_CODE = 4096
+# Functions looked up with GetProcAddress are kept one literal a library: the
+# library's file name, then the function names, each ended by a NUL, then an
+# empty string. Whatever precedes the literal may run into the library's name.
+LOOKUP_LIST = re.compile(rb"([\w.-]+\.dll)\0((?:[A-Za-z_]\w*\0)+)\0", re.IGNORECASE)
+# Looked up with their library's name as separate literals and used only when
+# found, so what follows them is no list: ChangeWindowMessageFilter, which XP
+# lacks, and the frame registration the C runtime's start-up files look for
+# in a shared libgcc (linked statically, there is none).
+OPTIONAL_LOOKUPS = {("user32.dll", "ChangeWindowMessageFilter"),
+                    ("libgcc_s_dw2-1.dll", "__register_frame_info")}
+# The update check needs these. A program naming them nowhere means the
+# search for lists above has gone blind, not that XP would load it.
+NEEDED_LIBRARIES = ("wininet.dll", "msi.dll")
 
 
 class BadPE(Exception):
@@ -218,7 +234,35 @@ def check(data, exports_dir, console=False):
                                 % (kind, dll, value))
             elif value not in known:
                 problems.append("%s%s: %s is not exported on XP SP2" % (kind, dll, value))
-    return problems, "%d functions from %d DLLs" % (functions, len(dlls))
+    looked_up = {}
+    for dll, names in lookup_lists(pe, exports_dir):
+        looked_up[dll] = looked_up.get(dll, 0) + len(names)
+        known = load_exports(exports_dir, dll)
+        if known is None:
+            problems.append("looked up from %s: no XP export list for it in %s" % (dll, exports_dir))
+            continue
+        problems += ["looked up from %s: %s is not exported on XP SP2" % (dll, name)
+                     for name in names if name not in known]
+    problems += ["%s is neither imported nor named in a list of functions looked up" % dll
+                 for dll in NEEDED_LIBRARIES if dll not in dlls and dll not in looked_up]
+    return problems, "%d functions from %d DLLs; looked up: %s" % (
+        functions, len(dlls), ", ".join("%s %d" % item for item in looked_up.items()) or "none")
+
+
+def lookup_lists(pe, exports_dir):
+    """Yield (dll, [function...]) for each list of functions looked up at run time."""
+    for (_, _, rawsize, raw), flags in zip(pe.sections, pe.characteristics):
+        if flags & IMAGE_SCN_CNT_CODE or not flags & IMAGE_SCN_CNT_INITIALIZED_DATA:
+            continue
+        for found in LOOKUP_LIST.finditer(pe.data, raw, raw + rawsize):
+            run = found.group(1).decode("latin-1").lower()
+            # The longest tail of the run with an export list is the name;
+            # failing that the whole run, reported as having none.
+            dll = next((run[i:] for i in range(len(run))
+                        if load_exports(exports_dir, run[i:]) is not None), run)
+            names = found.group(2).decode("latin-1").split("\0")[:-1]
+            if (dll, names[0]) not in OPTIONAL_LOOKUPS:
+                yield dll, names
 
 
 def icon_group_problems(pe):
@@ -280,6 +324,12 @@ def selftest(path, exports_dir):
     if groups:  # point the last group's first entry at an image that is not there
         at = good.find(groups[max(groups)])
         cases.append(("icon group naming a missing image", patched(at + 6 + 12, "<H", 999), "missing"))
+    # A name XP SP2's msi.dll lacks (Windows Installer 4.5), and a list whose
+    # library is no longer recognisable as one.
+    cases += [("MsiEndTransaction looked up", good.replace(b"\0MsiVerifyPackageA\0",
+                                                           b"\0MsiEndTransaction\0"), "MsiEndTransaction"),
+              ("wininet.dll unnamed", good.replace(b"wininet.dll\0", b"wininet.dl_\0"),
+               "wininet.dll is neither")]
     # Cut inside the last section, and to a third: either is an error or a
     # section reported as running past the end.
     cases += [("truncated by 512 bytes", good[:-512], "truncated"),

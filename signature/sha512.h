@@ -1,7 +1,7 @@
 // SHA-512 (FIPS 180-4), fed in pieces of any size. No Windows header: it is
 // tested on any compiler.
-#ifndef HALVOTREN_UPDATE_SHA512_H
-#define HALVOTREN_UPDATE_SHA512_H
+#ifndef HALVOTREN_SIGNATURE_SHA512_H
+#define HALVOTREN_SIGNATURE_SHA512_H
 
 #include <stddef.h>
 #include <stdint.h>

@@ -3,8 +3,8 @@
 // the canonical encoding of a point on the curve, is refused. Only public
 // data passes through here, so the code is not constant-time. No Windows
 // header: it is tested on any compiler.
-#ifndef HALVOTREN_UPDATE_ED25519_H
-#define HALVOTREN_UPDATE_ED25519_H
+#ifndef HALVOTREN_SIGNATURE_ED25519_H
+#define HALVOTREN_SIGNATURE_ED25519_H
 
 #include <stddef.h>
 

@@ -1,7 +1,7 @@
 // Bounded formatting of the program's texts and command lines. No Windows
 // header: tested on any compiler.
-#ifndef HALVOTREN_APP_TEXT_FORMAT_H
-#define HALVOTREN_APP_TEXT_FORMAT_H
+#ifndef HALVOTREN_CORE_TEXT_FORMAT_H
+#define HALVOTREN_CORE_TEXT_FORMAT_H
 
 #include <stddef.h>
 
