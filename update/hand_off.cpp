@@ -66,9 +66,9 @@ int InstallationFinished(unsigned long exitCode)
     return exitCode == 0 || exitCode == 3010 || exitCode == 1641;
 }
 
-int FormatUpdateFolderName(char *buffer, size_t size, const char *tempFolder, int attempt)
+int FormatUpdateFolderName(char *folder, size_t size, const char *temp, int attempt)
 {
-    return FormatText(buffer, size, "%s~halvotren_update%d", tempFolder, attempt);
+    return FormatText(folder, size, "%s~halvotren_update%d", temp, attempt);
 }
 
 int ReplaceFileName(char *path, size_t size, const char *name)

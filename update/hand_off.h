@@ -39,9 +39,9 @@ int ReadWaiterCommandLine(const char *commandLine, unsigned *process, unsigned *
 int InstallationFinished(unsigned long exitCode);
 
 // The name of the update's folder for this attempt (0 to
-// UPDATE_FOLDER_ATTEMPTS - 1), tempFolder ending in a backslash as the
-// system gives it. 1 when it fitted.
-int FormatUpdateFolderName(char *buffer, size_t size, const char *tempFolder, int attempt);
+// UPDATE_FOLDER_ATTEMPTS - 1) in the temporary folder temp, which ends in a
+// backslash as the system gives it. 1 when it fitted.
+int FormatUpdateFolderName(char *folder, size_t size, const char *temp, int attempt);
 
 // Replaces what follows the last backslash of path with name ("" leaves
 // the folder, backslash included). 0, with path untouched, when path has no

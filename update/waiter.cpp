@@ -65,8 +65,6 @@ int StartWaiter(const char *folder, HANDLE package)
 {
     char program[MAX_PATH];
     char waiter[MAX_PATH];
-    char systemFolder[MAX_PATH];
-    char commandLine[WAITER_COMMAND_LINE_SIZE];
     if (!ProgramPath(program) || !UpdateFilePath(waiter, folder, WaiterFileName) ||
         !CopyFileA(program, waiter, TRUE))
         return 0;
@@ -75,9 +73,11 @@ int StartWaiter(const char *folder, HANDLE package)
     HANDLE started = NULL;
     HANDLE self = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, GetCurrentProcessId());
     if (self != NULL) {
+        char systemFolder[MAX_PATH];
+        char commandLine[WAITER_COMMAND_LINE_SIZE];
         if (Bequeath(self) && Bequeath(package) && SystemFilePath(systemFolder, sizeof systemFolder, "") &&
-            FormatWaiterCommandLine(commandLine, sizeof commandLine, waiter, (unsigned)(ULONG_PTR)self,
-                                    (unsigned)(ULONG_PTR)package, program))
+            FormatWaiterCommandLine(commandLine, sizeof commandLine, waiter, HandleToULong(self),
+                                    HandleToULong(package), program))
             started = StartProcess(waiter, commandLine, TRUE, systemFolder);
         CloseHandle(self);
     }
@@ -109,8 +109,8 @@ int RunUpdateWaiter(const char *commandLine)
     const int command = ReadWaiterCommandLine(commandLine, &processValue, &packageValue, program);
     if (command != WAITER_ORDERS)
         return command == NOT_A_WAITER ? WAITER_NOT_ASKED : WAITER_EXIT_MALFORMED;
-    const HANDLE oldProgram = (HANDLE)(ULONG_PTR)processValue;
-    const HANDLE packageFile = (HANDLE)(ULONG_PTR)packageValue;
+    HANDLE oldProgram = ULongToHandle(processValue);
+    HANDLE packageFile = ULongToHandle(packageValue);
 
     // Only what the program handed down will do: a process, which has ended
     // once the wait is over, and the package's file. Without them nothing

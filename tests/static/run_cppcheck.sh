@@ -32,5 +32,5 @@ cppcheck \
   --suppressions-list="$here/cppcheck-suppressions.txt" \
   --quiet \
   --template='{file}:{line}:{column}: {severity}: {message} [{id}]' \
-  app watch update
+  app watch update core signature
 echo "run_cppcheck: no findings"
