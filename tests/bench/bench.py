@@ -1,24 +1,30 @@
 """Footprint benchmark: how big Halvotren is, what it costs at rest beside a
 floor program doing only the unavoidable work, how fast it reacts, whether
-what it holds grows, and how long its update signature check takes. Runs in
-the test bed that scripts/bench.sh starts; prints figures beside the goals
-and never judges them by its exit code, which is non-zero only when
-something could not be measured at all.
+what it holds grows, how long its update signature check takes, and which
+libraries it keeps mapped at rest and after an update check (that alone with
+--memory-only, in about a minute). Runs in the test bed that scripts/bench.sh
+starts; prints figures beside the goals and never judges them by its exit
+code, which is non-zero only when something could not be measured at all.
 """
 import argparse
 import glob
 import os
 import random
+import re
 import statistics
 import subprocess
 import sys
 import tempfile
+import textwrap
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
 
 import bed  # noqa: E402  (the path above must come first)
+from test_update import (BOX_TIMEOUT, CHECK_FOR_UPDATES, IDOK, NO_UPDATES,  # noqa: E402
+                         VERSION_PATH, remove_proxy, set_proxy)
+from update_server import Answer, UpdateServer  # noqa: E402
 
 KIB = 1024
 CLOCK_TICK = 1.0 / os.sysconf("SC_CLK_TCK")
@@ -571,28 +577,119 @@ def print_signature_check(build):
     out()
 
 
+# --- memory and libraries mapped, at rest and after an update check ---------------------
+
+# A library is a file whose name ends in .dll, .so or .so.<n>.
+LIBRARY = re.compile(r"\.(dll|so)(\.[0-9]+)*$", re.IGNORECASE)
+UPDATE_LIBRARIES = ("wininet.dll", "msi.dll")
+# The version the build is, so that the check finds nothing newer.
+NOT_NEWER = "1.05:http://www.halvotren.example/downloads/x.msi\r\n"
+AFTER_CHECK_SECONDS = 3
+
+
+def mapped(pid):
+    """Resident bytes, the lines of /proc/<pid>/maps naming a library, the
+    distinct library files among them, and whether each update library is
+    one of them."""
+    with open("/proc/%d/maps" % pid) as f:
+        paths = [fields[5] for fields in (line.split(None, 5) for line in f) if len(fields) == 6]
+    libraries = [path.strip() for path in paths if LIBRARY.search(path.strip())]
+    names = {os.path.basename(path).lower() for path in libraries}
+    figures = {"rss": proc_rss(pid), "regions": len(libraries), "files": len(set(libraries)), "names": names}
+    figures.update((name, name in names) for name in UPDATE_LIBRARIES)
+    return figures
+
+
+def floor_at_rest(driver, floor):
+    all_well(driver)
+    program = subprocess.Popen(["wine", floor, str(SETTLE_SECONDS + 3)], stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+    try:
+        time.sleep(SETTLE_SECONDS)
+        if program.poll() is not None:
+            raise CannotMeasure("floor.exe ended early (exit %d)" % program.returncode)
+        figures = mapped(windows_process(program, floor)[0])
+        program.wait(timeout=60)
+        return figures
+    finally:
+        if program.poll() is None:
+            program.kill()
+            program.wait()
+
+
+def halvotren_around_check(driver):
+    """Halvotren at rest, with the box of one update check open, and after
+    the check has ended, against the loopback update server as the prefix's
+    proxy offering nothing newer."""
+    server = UpdateServer()
+    server.serve(VERSION_PATH, Answer(NOT_NEWER, content_type="text/plain"))
+    program = None
+    try:
+        program = start_halvotren(driver)
+        pid, _ = windows_process(program, bed.EXE)
+        time.sleep(SETTLE_SECONDS)
+        figures = {"rest": mapped(pid)}
+        set_proxy(server.port)
+        try:
+            start = time.monotonic()
+            if not driver.call("post", bed.WM_COMMAND, CHECK_FOR_UPDATES, 0)["ok"]:
+                raise CannotMeasure("could not post the update check")
+            if not driver.call("box", NO_UPDATES, BOX_TIMEOUT * 1000, timeout=BOX_TIMEOUT + 30)["ok"]:
+                raise CannotMeasure("no %r box (requests seen: %s)"
+                                    % (NO_UPDATES, [r.path for r in server.seen()] or "none"))
+            figures["answer"] = time.monotonic() - start
+            figures["box"] = mapped(pid)
+            if not driver.call("press", NO_UPDATES, IDOK, 10000)["ok"]:
+                raise CannotMeasure("could not press OK on %r" % NO_UPDATES)
+        finally:
+            remove_proxy()
+        time.sleep(AFTER_CHECK_SECONDS)
+        figures["after"] = mapped(pid)
+        return figures
+    finally:
+        server.stop()
+        if program is not None:
+            stop_halvotren(driver, program)
+
+
+def print_memory(floor):
+    driver = bed.Driver()
+    try:
+        columns = [("floor.exe", floor_at_rest(driver, floor))]
+        halvotren = halvotren_around_check(driver)
+    finally:
+        driver.close()
+    columns += [("Halvotren.exe", halvotren["rest"]), ("box open", halvotren["box"]),
+                ("after check", halvotren["after"])]
+    out("6. Memory and libraries mapped, all well, %d s after the start" % SETTLE_SECONDS)
+    out("   resident set: VmRSS of /proc/<pid>/status; library regions: lines of /proc/<pid>/maps")
+    out("   whose path ends in .dll, .so or .so.<n> (Wine's and the system's libraries included);")
+    out("   library files: the distinct such paths")
+    out("   %-24s" % "" + "".join("%16s" % name for name, _ in columns))
+    for label, key in (("resident set, B", "rss"), ("library regions", "regions"), ("library files", "files"),
+                       ("wininet.dll mapped", "wininet.dll"), ("msi.dll mapped", "msi.dll")):
+        values = [figures[key] for _, figures in columns]
+        out("   %-24s" % label + "".join("%16s" % ("-" if value is None else ("yes" if value else "no")
+                                                    if isinstance(value, bool) else thousands(value))
+                                         for value in values))
+    (_, floor_figures), (_, rest), _, (_, after) = columns
+    for label, more, less in (("Halvotren.exe beyond floor.exe", rest, floor_figures),
+                              ("left mapped after the check", after, rest)):
+        out(textwrap.fill("%s: %s" % (label, ", ".join(sorted(more["names"] - less["names"])) or "none"),
+                          width=96, initial_indent="   ", subsequent_indent="     "))
+    out("   The last two columns are Halvotren again: one Check for Updates (command %d) against"
+        % CHECK_FOR_UPDATES)
+    out("   the loopback update server as the prefix's proxy, offering")
+    out("   %r;" % NOT_NEWER.strip())
+    out("   \"box open\": its %r box, %.1f s after the command; \"after check\": %d s after OK."
+        % (NO_UPDATES, halvotren["answer"], AFTER_CHECK_SECONDS))
+    out()
+
+
 # --- the run ----------------------------------------------------------------------------
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__)
-    parser.add_argument("--cpu-seconds", type=float, default=60, help="length of each idle window")
-    parser.add_argument("--rounds", type=int, default=1,
-                        help="rounds of floor, Halvotren, Halvotren, floor windows")
-    parser.add_argument("--trials", type=int, default=10, help="trials a latency (at least 10 for the record)")
-    arguments = parser.parse_args()
-
-    build = os.environ.get("HALVOTREN_BUILD", "")
-    floor = os.environ.get("HALVOTREN_FLOOR", "")
-    if not (bed.PREFIX and bed.EXE and bed.FIXTURES and floor and build):
-        out("bench: run through scripts/bench.sh")
-        return 2
-    wine_version = subprocess.run(["wine", "--version"], stdout=subprocess.PIPE, text=True).stdout.strip()
-    out("Halvotren footprint benchmark - %s, %s, %d CPUs" % (time.strftime("%Y-%m-%d %H:%M"),
-                                                            wine_version, os.cpu_count()))
-    out("build %s" % build)
-    out()
-    unmeasured = []
-    began = time.monotonic()
+def sections_one_to_five(arguments, build, floor, unmeasured):
+    """Prints the first five sections; adds what it could not measure to unmeasured."""
     try:
         print_sizes(build)
     except (OSError, CannotMeasure) as failure:
@@ -639,6 +736,37 @@ def main():
     except (OSError, subprocess.SubprocessError, CannotMeasure) as failure:
         out("5. Update signature check: could not measure: %s\n" % failure)
         unmeasured.append("signature check")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--cpu-seconds", type=float, default=60, help="length of each idle window")
+    parser.add_argument("--rounds", type=int, default=1,
+                        help="rounds of floor, Halvotren, Halvotren, floor windows")
+    parser.add_argument("--trials", type=int, default=10, help="trials a latency (at least 10 for the record)")
+    parser.add_argument("--memory-only", action="store_true",
+                        help="only the memory and libraries mapped at rest and after an update check")
+    arguments = parser.parse_args()
+
+    build = os.environ.get("HALVOTREN_BUILD", "")
+    floor = os.environ.get("HALVOTREN_FLOOR", "")
+    if not (bed.PREFIX and bed.EXE and bed.FIXTURES and floor and build):
+        out("bench: run through scripts/bench.sh")
+        return 2
+    wine_version = subprocess.run(["wine", "--version"], stdout=subprocess.PIPE, text=True).stdout.strip()
+    out("Halvotren footprint benchmark - %s, %s, %d CPUs" % (time.strftime("%Y-%m-%d %H:%M"),
+                                                            wine_version, os.cpu_count()))
+    out("build %s" % build)
+    out()
+    unmeasured = []
+    began = time.monotonic()
+    if not arguments.memory_only:
+        sections_one_to_five(arguments, build, floor, unmeasured)
+    try:
+        print_memory(floor)
+    except (CannotMeasure, AssertionError, OSError, subprocess.SubprocessError) as failure:
+        out("6. Memory and libraries mapped: could not measure: %s\n" % failure)
+        unmeasured.append("memory and libraries")
     out("total time %.0f s" % (time.monotonic() - began))
     if unmeasured:
         out("not measured: %s" % ", ".join(unmeasured))

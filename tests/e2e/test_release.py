@@ -11,7 +11,7 @@ import unittest
 
 import signing
 import test_update as update
-from bed import BedTestCase, TrayMixin, wait_until
+from bed import BedTestCase, TrayMixin, wait_until, waiter_processes
 from timestamp_server import TimestampServer, verify
 from update_server import Answer, UpdateServer
 
@@ -99,6 +99,13 @@ class ReleaseFolder(unittest.TestCase):
         # The shortcuts live in a profile, so their components are keyed in
         # the user's registry (root 1).
         self.assertEqual({"1"}, {row[1] for row in msi_table("Registry")})
+        # The old version goes before anything is installed, so an upgrade
+        # is whole, and the new one starts once all is done. wixl moves
+        # RemoveExistingProducts when a custom action's Id changes.
+        order = {row[0]: int(row[2]) for row in msi_table("InstallExecuteSequence")}
+        self.assertLess(order["InstallValidate"], order["RemoveExistingProducts"])
+        self.assertLess(order["RemoveExistingProducts"], order["InstallInitialize"])
+        self.assertLess(order["InstallFinalize"], order["StartHalvotren"])
 
 
 class UpdateLoop(BedTestCase, TrayMixin):
@@ -133,6 +140,7 @@ class UpdateLoop(BedTestCase, TrayMixin):
         self.addCleanup(update.clear_pending_renames)
         self.addCleanup(self.uninstall)
         self.addCleanup(self.close_installed_program)
+        self.addCleanup(update.remove_update_folders)
 
     def package(self, version):
         return os.path.join(self.sites[version], "Halvotren-%s.msi" % version)
@@ -155,6 +163,28 @@ class UpdateLoop(BedTestCase, TrayMixin):
         """(pid, number of Halvotren windows), or None when none runs."""
         answer = self.driver.call("window", 1000)
         return (answer["pid"], answer["windows"]) if answer["ok"] else None
+
+    def install_and_run_105(self):
+        """1.05 installed with the basic user interface, which starts it:
+        its pid once its icon is green."""
+        self.assertEqual(0, msiexec("/i", windows_path(self.package("1.05")), "/qb"))
+        pid, windows = wait_until(self.running, 30, what="the installed program to start")
+        self.assertEqual(1, windows)
+        self.wait_tray("green", 15)
+        return pid
+
+    def replaced(self, old_pid, what):
+        """Waits for a Halvotren other than old_pid to run: (pid, windows)."""
+        def another():
+            now = self.running()
+            return now if now and now[0] != old_pid else None
+        return wait_until(another, 60, what=what)
+
+    def assert_update_cleared(self):
+        """The waiter has ended and, once the program that runs now has
+        started, nothing of the update stays in the temporary folder."""
+        wait_until(lambda: not waiter_processes(), 60, what="the waiter to end")
+        wait_until(lambda: not update.update_folders(), 60, what="the update's folder to be removed")
 
     def assert_none_starts(self, what):
         deadline = time.monotonic() + 8
@@ -199,10 +229,7 @@ class UpdateLoop(BedTestCase, TrayMixin):
         self.assertEqual(0, msiexec("/x", windows_path(self.package("1.05")), "/qn"))
 
         # With a user interface, the installation starts what it installed.
-        self.assertEqual(0, msiexec("/i", windows_path(self.package("1.05")), "/qb"))
-        old_pid, windows = wait_until(self.running, 30, what="the installed program to start")
-        self.assertEqual(1, windows)
-        self.wait_tray("green", 15)
+        old_pid = self.install_and_run_105()
 
         for name in os.listdir(self.sites["1.1"]):
             with open(os.path.join(self.sites["1.1"], name), "rb") as f:
@@ -214,13 +241,12 @@ class UpdateLoop(BedTestCase, TrayMixin):
         # own Windows Installer upgrades it in place and starts the new version.
         wait_until(lambda: self.installed_version() == "1.1", 120, interval=1,
                    what="the installed program to become 1.1")
-        def replaced():
-            now = self.running()
-            return now if now and now[0] != old_pid else None
-
-        _, windows = wait_until(replaced, 60, what="Halvotren 1.1 to start")
+        _, windows = self.replaced(old_pid, "Halvotren 1.1 to start")
         self.assertEqual(1, windows, "exactly one Halvotren runs")
         self.wait_tray("green", 15)
+        # The waiter saw the installation finish and started nothing.
+        self.assert_update_cleared()
+        self.assertEqual(1, self.running()[1], "exactly one Halvotren runs")
         self.assertEqual(1, len(self.server.seen("/downloads/Halvotren-1.1.msi")))
         self.assertEqual(1, len(self.server.seen("/downloads/Halvotren-1.1.msi.sig")))
 
@@ -230,6 +256,33 @@ class UpdateLoop(BedTestCase, TrayMixin):
         self.assertIsNone(self.installed_version())
         self.assertEqual([], shortcuts())
         self.assert_none_starts("the uninstall started Halvotren")
+
+    def test_an_update_that_does_not_install_brings_the_old_version_back(self):
+        # Signed for 1.2 and taken by 1.05, but Windows Installer refuses it
+        # before it changes anything; under Wine it shows "Install Failed".
+        with open(os.environ["HALVOTREN_REFUSED_PACKAGE"], "rb") as f:
+            refused = f.read()
+        url = BASE_URL + "/Halvotren-1.2.msi"
+        self.server.serve("/downloads/halvotren.ver", Answer("1.2:" + url))
+        self.server.serve("/downloads/Halvotren-1.2.msi", Answer(refused))
+        self.server.serve("/downloads/Halvotren-1.2.msi.sig",
+                          Answer(update.update_signature(self.pki.update_key, "1.2", refused)))
+        old_pid = self.install_and_run_105()
+        for ending in ("the user presses OK", "the installer is ended from outside"):
+            with self.subTest(ending=ending):
+                self.command(update.CHECK_FOR_UPDATES)
+                self.box(update.UPDATE_AVAILABLE, timeout=update.BOX_TIMEOUT)
+                self.press(update.UPDATE_AVAILABLE, update.IDYES)
+                self.box("Install Failed", timeout=120)
+                if ending.startswith("the user"):
+                    self.press("Install Failed")
+                else:
+                    self.assertLess(0, self.driver.call("terminate", "msiexec.exe", 1)["ended"])
+                old_pid, windows = self.replaced(old_pid, "Halvotren 1.05 to come back")
+                self.assertEqual(1, windows, "exactly one Halvotren runs")
+                self.wait_tray("green", 15)
+                self.assert_update_cleared()
+                self.assertEqual("1.05", self.installed_version())
 
 
 if __name__ == "__main__":
