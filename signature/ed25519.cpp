@@ -315,3 +315,9 @@ int Ed25519Verify(const unsigned char signature[ED25519_SIGNATURE_SIZE],
     Ed25519CheckAdd(&check, message, size);
     return Ed25519CheckEnd(&check);
 }
+
+int Ed25519IsPoint(const unsigned char encoding[32])
+{
+    Point point;
+    return Decode(&point, encoding);
+}

@@ -31,4 +31,9 @@ int Ed25519CheckEnd(Ed25519Check *check);
 int Ed25519Verify(const unsigned char signature[ED25519_SIGNATURE_SIZE],
                   const unsigned char key[ED25519_KEY_SIZE], const void *message, size_t size);
 
+// 1 when the 32 bytes are the canonical encoding of a point on the curve,
+// as a key and R must be: y below p, an x for that y, and no sign bit on
+// x = 0.
+int Ed25519IsPoint(const unsigned char encoding[32]);
+
 #endif

@@ -313,6 +313,22 @@ class UpdateCheck(UpdateBed):
         with open(unix_path, "rb") as f:
             self.assertEqual(b"not the package", f.read())
 
+    def test_without_a_waiter_the_program_starts_the_installer_itself(self):
+        # A program whose own path does not fit the waiter's command line
+        # cannot make one; the update goes on all the same.
+        deep = tempfile.mkdtemp(prefix="halvotren-deep-")
+        self.addCleanup(shutil.rmtree, deep)
+        folder = os.path.join(deep, *["a-folder-name-of-forty-characters-each--"] * 7)
+        os.makedirs(folder)
+        exe = os.path.join(folder, "Halvotren.exe")
+        shutil.copy(EXE, exe)
+        package = test_package()
+        self.accept_update(Answer(package), exe=exe)
+        self.assertEqual([("C:\\windows\\system32\\msiexec.exe",
+                           'msiexec.exe /i "%s"' % installer_paths()[0])], launched())
+        with open(RECEIVED, "rb") as f:
+            self.assertEqual(package, f.read())
+
     def test_a_waiter_command_line_not_the_programs_own_starts_nothing(self):
         # Malformed; then well formed but naming handles it never inherited.
         for arguments, code in ((["/update-waiter", "8", "x"], 2),

@@ -1,4 +1,4 @@
-#include "../../update/ed25519.h"
+#include "../../signature/ed25519.h"
 
 #include <gtest/gtest.h>
 
@@ -136,6 +136,25 @@ TEST(Ed25519, EncodingsThatAreNotCanonicalPointsAreRefused)
 {
     for (const Vector &v : kBadEncodings)
         EXPECT_FALSE(Verify(v)) << v.name;
+}
+
+// The decoding on its own: a y with no x refused here would, if let
+// through, leave a point off the curve that no row above can tell apart
+// from one refused later by the equation.
+TEST(Ed25519, OnlyEncodingsOfPointsOnTheCurveDecode)
+{
+    for (const Vector &v : kPublished)
+        EXPECT_TRUE(Ed25519IsPoint(FromHex(v.key).data())) << v.name;
+    for (const char *point : {BASE, NEUTRAL, MINUS_ONE})
+        EXPECT_TRUE(Ed25519IsPoint(FromHex(point).data())) << point;
+    for (const Vector &v : kBadEncodings) {
+        if (strcmp(v.key, NEUTRAL) != 0) {
+            EXPECT_FALSE(Ed25519IsPoint(FromHex(v.key).data())) << v.name;
+        }
+    }
+    // y = 7 and y = 11 have no x either.
+    for (const char *y : {"07", "0b"})
+        EXPECT_FALSE(Ed25519IsPoint(FromHex((std::string(y) + std::string(62, '0')).c_str()).data())) << y;
 }
 
 enum Target { kKey, kSignature, kMessage };
