@@ -108,7 +108,10 @@ if [ -n "${HALVOTREN_UPDATE_KEY_PASSWORD:-}" ]; then
 fi
 public_key=
 if [ -n "$update_key" ]; then
-  public_key=$work/update-key.pub.pem
+  # Kept in the build tree, whose cache names it: the tree builds again
+  # after the release, as any build tree does.
+  mkdir -p "$build_dir"
+  public_key=$build_dir/update-key.pub.pem
   openssl pkey -in "$update_key" "${passphrase[@]}" -pubout -out "$public_key" ||
     fail "cannot read the update key $update_key"
 fi
@@ -160,6 +163,19 @@ if [ ${#signing[@]} -gt 0 ]; then
   done
 fi
 
-python3 "$HALVOTREN_ROOT/scripts/release_folder.py" "$package" "$version" "$base_url" "$staging" "${signature[@]}"
-rm -rf "$out"
-mv "$staging" "$out"
+python3 "$HALVOTREN_ROOT/scripts/release_folder.py" "$package" "$version" "$base_url" "$staging" "${signature[@]}" \
+  >/dev/null
+# The new release takes the old one's place: the old one is moved aside
+# first and put back if the new one cannot take its place, so that one or
+# the other is always there.
+previous=
+if [ -e "$out" ]; then
+  previous=$(mktemp -d "$(dirname "$out")/.previous-$version.XXXXXX")
+  mv -T "$out" "$previous/release" || fail "cannot move the previous release $out aside"
+fi
+if ! mv -T "$staging" "$out"; then
+  if [ -n "$previous" ]; then mv -T "$previous/release" "$out"; fi
+  fail "cannot move the release into $out; the previous one is left as it was"
+fi
+if [ -n "$previous" ]; then rm -rf "$previous"; fi
+echo "release: $(basename "$package") ($(stat -c %s "$package") bytes) in $out/downloads"

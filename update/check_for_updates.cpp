@@ -14,6 +14,7 @@
 #include "update_files.h"
 #include "update_key.h"
 #include "update_libraries.h"
+#include "update_limits.h"
 #include "update_signature.h"
 #include "version.h"
 #include "version_text.h"
@@ -23,8 +24,11 @@ static const char VersionFileUrl[] = "http://www.halvotren.example/downloads/hal
 static const char UserAgent[] = "Halvotren Update Checker";
 
 // Always from the server: a cached version file could hide a release, and
-// a cached installer could be an old or broken one.
-static const DWORD OpenUrlFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
+// a cached installer could be an old or broken one. Whoever answers for the
+// server gets nothing of the user's: WinINet would answer a challenge from
+// an intranet host with the user's logon, and send cookies, and might ask.
+static const DWORD OpenUrlFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTH |
+                                  INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI;
 
 #define VERSION_FILE_SIZE 1024
 #define TEXT_SIZE 1024
@@ -50,17 +54,47 @@ static int IsAnsweredOk(HINTERNET request)
     return status == HTTP_STATUS_OK;
 }
 
+// An internet handle whose requests fail after IdleLimitMs without a byte,
+// a limit its requests inherit. (Wine's WinINet keeps none: there a stalled
+// read ends only with the connection, and the check's own limit, below, is
+// what fails it.)
+static HINTERNET OpenInternet(void)
+{
+    HINTERNET internet = UpdateCalls.InternetOpenA(UserAgent, INTERNET_OPEN_TYPE_PRECONFIG, NULL, NULL, 0);
+    DWORD idle = IdleLimitMs;
+    if (internet != NULL &&
+        !(UpdateCalls.InternetSetOptionA(internet, INTERNET_OPTION_CONNECT_TIMEOUT, &idle, sizeof idle) &&
+          UpdateCalls.InternetSetOptionA(internet, INTERNET_OPTION_RECEIVE_TIMEOUT, &idle, sizeof idle))) {
+        UpdateCalls.InternetCloseHandle(internet);
+        internet = NULL;
+    }
+    return internet;
+}
+
 // Reads until the server has sent everything or the buffer is full (see
-// NextReadSize). 0 when a read call failed; *received has what arrived.
-static int ReadResponse(HINTERNET request, char *buffer, DWORD limit, int probe, DWORD *received)
+// NextReadSize). 0 when a read call failed, or when the check has waited on
+// the network for CheckLimitMs since *started, which then counts as a read
+// that timed out; *received has what arrived.
+static int ReadResponse(HINTERNET request, char *buffer, DWORD limit, int probe, DWORD *received,
+                        const DWORD *started)
 {
     *received = 0;
     for (;;) {
         const DWORD wanted = (DWORD)NextReadSize(*received, limit, probe);
         if (wanted == 0)
             return 1;
+        // Only what has arrived: a read asks for its whole size and waits for
+        // it, so a server sending a byte now and then would hold it for good.
+        DWORD available = 0;
         DWORD got = 0;
-        if (!UpdateCalls.InternetReadFile(request, buffer + *received, wanted, &got))
+        const BOOL read = UpdateCalls.InternetQueryDataAvailable(request, &available, 0, 0) &&
+                          UpdateCalls.InternetReadFile(request, buffer + *received,
+                                                       available < wanted ? available : wanted, &got);
+        if (GetTickCount() - *started >= CheckLimitMs) {
+            SetLastError(ERROR_INTERNET_TIMEOUT);
+            return 0;
+        }
+        if (!read)
             return 0;
         if (got == 0)
             return 1;
@@ -70,15 +104,19 @@ static int ReadResponse(HINTERNET request, char *buffer, DWORD limit, int probe,
 
 // Reads the version file into text (zero-filled, VERSION_FILE_SIZE bytes)
 // and tells the user what it offers. CHECK_INSTALL, with *installerUrl
-// inside text, when the user wants the newer version.
-static int OfferUpdate(HINTERNET versionFile, char *text, const char **installerUrl)
+// inside text, when the user wants the newer version; the time the box was
+// open is added to *started.
+static int OfferUpdate(HINTERNET versionFile, char *text, const char **installerUrl, DWORD *started)
 {
     if (!IsAnsweredOk(versionFile))
         return CHECK_FAILED;
     // A read that fails only ends the file early: what came before it may
     // still be a whole record. The last byte stays zero and ends the text.
+    // A server that stopped sending is another matter.
     DWORD received = 0;
-    ReadResponse(versionFile, text, VERSION_FILE_SIZE - 1, 0, &received);
+    if (!ReadResponse(versionFile, text, VERSION_FILE_SIZE - 1, 0, &received, started) &&
+        GetLastError() == ERROR_INTERNET_TIMEOUT)
+        return CHECK_FAILED;
     const char *versionField = NULL;
     if (!SplitVersionFile(text, &versionField, installerUrl))
         return CHECK_FAILED;
@@ -94,14 +132,15 @@ static int OfferUpdate(HINTERNET versionFile, char *text, const char **installer
         return CHECK_DONE;
     }
     FormatUpdateAvailableText(message, sizeof message, kProgramVersion, versionField, *installerUrl);
-    if (MessageBoxA(NULL, message, "Update Available", MB_YESNO) != IDYES)
-        return CHECK_DONE;
-    return CHECK_INSTALL;
+    const DWORD opened = GetTickCount();
+    const int answer = MessageBoxA(NULL, message, "Update Available", MB_YESNO);
+    *started += GetTickCount() - opened;
+    return answer == IDYES ? CHECK_INSTALL : CHECK_DONE;
 }
 
-static int CheckVersionFile(char *text, const char **installerUrl)
+static int CheckVersionFile(char *text, const char **installerUrl, DWORD *started)
 {
-    HINTERNET internet = UpdateCalls.InternetOpenA(UserAgent, INTERNET_OPEN_TYPE_PRECONFIG, NULL, NULL, 0);
+    HINTERNET internet = OpenInternet();
     if (internet == NULL) {
         ShowFailure();
         return CHECK_FAILED;
@@ -109,7 +148,7 @@ static int CheckVersionFile(char *text, const char **installerUrl)
     int outcome = CHECK_FAILED;
     HINTERNET versionFile = UpdateCalls.InternetOpenUrlA(internet, VersionFileUrl, NULL, 0, OpenUrlFlags, 0);
     if (versionFile != NULL)
-        outcome = OfferUpdate(versionFile, text, installerUrl);
+        outcome = OfferUpdate(versionFile, text, installerUrl, started);
     if (outcome == CHECK_FAILED)
         ShowFailure();
     if (versionFile != NULL)
@@ -120,7 +159,7 @@ static int CheckVersionFile(char *text, const char **installerUrl)
 
 // Unlike the version file, a download must arrive whole: any failed read, a
 // short body or one too big for the buffer refuses it.
-static int ReadWhole(HINTERNET request, char *buffer, DWORD limit, DWORD *size)
+static int ReadWhole(HINTERNET request, char *buffer, DWORD limit, DWORD *size, const DWORD *started)
 {
     if (!IsAnsweredOk(request))
         return 0;
@@ -129,19 +168,19 @@ static int ReadWhole(HINTERNET request, char *buffer, DWORD limit, DWORD *size)
     const int hasContentLength =
         UpdateCalls.HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &contentLength,
                                    &length, NULL) != FALSE;
-    if (!ReadResponse(request, buffer, limit, 1, size))
+    if (!ReadResponse(request, buffer, limit, 1, size, started))
         return 0;
     return InstallerSizeAcceptable(*size, hasContentLength, contentLength, limit);
 }
 
 // Downloads url whole into buffer, which has room for limit + 1 bytes.
-static int DownloadWhole(const char *url, char *buffer, DWORD limit, DWORD *size)
+static int DownloadWhole(const char *url, char *buffer, DWORD limit, DWORD *size, const DWORD *started)
 {
-    HINTERNET internet = UpdateCalls.InternetOpenA(UserAgent, INTERNET_OPEN_TYPE_PRECONFIG, NULL, NULL, 0);
+    HINTERNET internet = OpenInternet();
     HINTERNET request = NULL;
     if (internet != NULL)
         request = UpdateCalls.InternetOpenUrlA(internet, url, NULL, 0, OpenUrlFlags, 0);
-    const int downloaded = request != NULL && ReadWhole(request, buffer, limit, size);
+    const int downloaded = request != NULL && ReadWhole(request, buffer, limit, size, started);
     if (!downloaded)
         ShowFailure();
     if (request != NULL)
@@ -155,7 +194,8 @@ static int DownloadWhole(const char *url, char *buffer, DWORD limit, DWORD *size
 // publisher's signature for this version; it is fetched with the same care
 // as the package and checked over the bytes in memory, before anything is
 // written. Without a key any package is taken, as always.
-static int SignedByPublisher(const char *url, const char *versionText, const char *installer, DWORD size)
+static int SignedByPublisher(const char *url, const char *versionText, const char *installer, DWORD size,
+                             const DWORD *started)
 {
     const unsigned char *key = BuiltInUpdateKey();
     if (key == NULL)
@@ -167,7 +207,7 @@ static int SignedByPublisher(const char *url, const char *versionText, const cha
         return ShowFailure();
     unsigned char signature[ED25519_SIGNATURE_SIZE + 1];
     DWORD signatureSize = 0;
-    if (!DownloadWhole(signatureUrl, (char *)signature, ED25519_SIGNATURE_SIZE, &signatureSize))
+    if (!DownloadWhole(signatureUrl, (char *)signature, ED25519_SIGNATURE_SIZE, &signatureSize, started))
         return 0;
     if (!UpdateSignatureValid(key, signature, signatureSize, versionText, installer, size))
         return ShowFailure();
@@ -230,7 +270,8 @@ static int CheckAndHandOver(void)
     char versionFile[VERSION_FILE_SIZE];
     ZeroMemory(versionFile, sizeof versionFile);
     const char *installerUrl = NULL;
-    if (CheckVersionFile(versionFile, &installerUrl) != CHECK_INSTALL)
+    DWORD started = GetTickCount();
+    if (CheckVersionFile(versionFile, &installerUrl, &started) != CHECK_INSTALL)
         return 0;
 
     // Too big for the window thread's stack, and each check needs its own.
@@ -239,8 +280,8 @@ static int CheckAndHandOver(void)
         return ShowFailure();
     DWORD size = 0;
     int handedOver = 0;
-    if (DownloadWhole(installerUrl, installer, INSTALLER_LIMIT, &size) &&
-        SignedByPublisher(installerUrl, versionFile, installer, size))
+    if (DownloadWhole(installerUrl, installer, INSTALLER_LIMIT, &size, &started) &&
+        SignedByPublisher(installerUrl, versionFile, installer, size, &started))
         handedOver = HandOver(installer, size);
     free(installer);
     return handedOver;

@@ -9,7 +9,9 @@
 // One literal a library keeps them together in the program, where the XP
 // load check finds them and checks every name against XP's exports.
 static constexpr char WininetList[] =
-    "wininet.dll\0HttpQueryInfoA\0InternetCloseHandle\0InternetOpenA\0InternetOpenUrlA\0InternetReadFile\0";
+    "wininet.dll\0HttpQueryInfoA\0InternetCloseHandle\0InternetOpenA\0InternetOpenUrlA\0"
+    "InternetQueryDataAvailable\0InternetReadFile\0"
+    "InternetSetOptionA\0";
 static constexpr char MsiList[] = "msi.dll\0MsiVerifyPackageA\0";
 static const char *const LibraryLists[UPDATE_LIBRARY_COUNT] = {WininetList, MsiList};
 

@@ -18,7 +18,9 @@ struct UpdateFunctions {
     HINTERNET(WINAPI *InternetOpenA)(LPCSTR agent, DWORD access, LPCSTR proxy, LPCSTR bypass, DWORD flags);
     HINTERNET(WINAPI *InternetOpenUrlA)(HINTERNET internet, LPCSTR url, LPCSTR headers, DWORD headersLength,
                                         DWORD flags, DWORD_PTR context);
+    BOOL(WINAPI *InternetQueryDataAvailable)(HINTERNET request, LPDWORD available, DWORD flags, DWORD_PTR context);
     BOOL(WINAPI *InternetReadFile)(HINTERNET request, LPVOID buffer, DWORD wanted, LPDWORD read);
+    BOOL(WINAPI *InternetSetOptionA)(HINTERNET handle, DWORD option, LPVOID value, DWORD size);
     UINT(WINAPI *MsiVerifyPackageA)(LPCSTR path);
 };
 

@@ -31,6 +31,11 @@ int SplitVersionFile(char *text, const char **versionField, const char **urlFiel
     char *colon = text ? strchr(text, ':') : nullptr;
     if (!colon || colon[1] == '\0')
         return 0;
+    // The version is signed with a line feed after it: one inside it could
+    // make two different offers sign the same.
+    for (const char *c = text; c != colon; ++c)
+        if ((unsigned char)*c < ' ' || *c == 0x7F)
+            return 0;
     char *url = colon + 1;
     size_t length = strlen(url);
     while (length > 0 && (url[length - 1] == '\r' || url[length - 1] == '\n'))
@@ -46,7 +51,10 @@ int DecideOffer(double offered, double current, const char *url)
 {
     if (!CompareVersionIsNewer(offered, current))
         return OFFER_NOTHING_NEWER;
-    return url[0] != '\0' ? OFFER_NEWER : OFFER_UNREADABLE;
+    // Only the web: a file share or another scheme could reach the user's
+    // network with the user's logon.
+    const bool web = strncmp(url, "http://", 7) == 0 || strncmp(url, "https://", 8) == 0;
+    return web ? OFFER_NEWER : OFFER_UNREADABLE;
 }
 
 double ReadVersionNumber(const char *text)

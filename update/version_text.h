@@ -11,7 +11,8 @@
 // the first colon was, and *urlField at the rest, with the line break a text
 // file ends with removed (which may leave it empty). Only the first colon
 // splits, as the URL has its own. 0, with the text untouched and both fields
-// null, when there is no colon or nothing at all after it.
+// null, when there is no colon, nothing at all after it, or a control
+// character in the version field.
 int SplitVersionFile(char *text, const char **versionField, const char **urlField);
 
 // The number a version field starts with: optional white space and sign,
@@ -28,8 +29,8 @@ int CompareVersionIsNewer(double offered, double current);
 enum OfferDecision { OFFER_NOTHING_NEWER, OFFER_NEWER, OFFER_UNREADABLE };
 
 // What a split version file offers: nothing newer, a newer version at url,
-// or a newer version with no URL to fetch it from, which is a failure. A
-// version that is not newer needs no URL.
+// or a newer version with no http:// or https:// URL to fetch it from,
+// which is a failure. A version that is not newer needs no URL.
 int DecideOffer(double offered, double current, const char *url);
 
 // Whether a downloaded installer is whole. The caller asks for limit + 1

@@ -1,19 +1,28 @@
 #include "transitions.h"
 
+// Filled field by field: returning braced temporaries makes the compiler
+// keep their values as writable data, a section of the program's own.
 WatchDecision DecideFirewallWatch(int firewallOn, int enabled)
 {
-    if (enabled)
-        return WatchDecision{1, 0, 1};
-    if (firewallOn)
-        return WatchDecision{FLAG_KEPT, 1, 0};
-    return WatchDecision{0, 0, 0};
+    WatchDecision decision = {0, 0, 0};
+    if (enabled) {
+        decision.flagBeforeWarning = 1;
+        decision.flagAfterWarning = 1;
+    } else if (firewallOn) {
+        decision.flagBeforeWarning = FLAG_KEPT;
+        decision.warn = 1;
+    }
+    return decision;
 }
 
 WatchDecision DecideServicesWatch(int servicesUp, int bothRunning)
 {
-    if (bothRunning)
-        return WatchDecision{1, 0, 1};
-    if (servicesUp)
-        return WatchDecision{0, 1, 0};
-    return WatchDecision{0, 0, 0};
+    WatchDecision decision = {0, 0, 0};
+    if (bothRunning) {
+        decision.flagBeforeWarning = 1;
+        decision.flagAfterWarning = 1;
+    } else if (servicesUp) {
+        decision.warn = 1;
+    }
+    return decision;
 }

@@ -53,6 +53,13 @@ def msi_table(table):
     return [line.split("\t") for line in text.splitlines()[3:]]
 
 
+def installed_products():
+    """How many products Windows Installer has registered as Halvotren."""
+    listed = subprocess.run(["wine", "reg", "query", "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
+                             "/s"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True).stdout
+    return sum(1 for line in listed.splitlines() if line.split()[:3] == ["DisplayName", "REG_SZ", "Halvotren"])
+
+
 def shortcuts():
     drive_c = os.path.join(os.environ["WINEPREFIX"], "drive_c")
     return [os.path.join(root, name) for root, _, names in os.walk(drive_c)
@@ -115,7 +122,8 @@ class UpdateLoop(BedTestCase, TrayMixin):
         cls.timestamps = TimestampServer(*cls.pki.tsa)
         cls.sites = {}
         try:
-            for version in ("1.05", "1.1"):
+            # 1.1 twice: the second release replaces the first in its folder.
+            for version in ("1.05", "1.1", "1.1"):
                 out = os.path.join(cls.pki.folder, "site-" + version)
                 made = release("--version", version, "--out", out, "--build-dir",
                                os.path.join(BUILD, "release-test-" + version), "--update-key", cls.pki.update_key,
@@ -123,6 +131,7 @@ class UpdateLoop(BedTestCase, TrayMixin):
                                "--timestamp", cls.timestamps.url)
                 assert made.returncode == 0, made.stderr
                 cls.sites[version] = os.path.join(out, "downloads")
+                cls.last_release = made
         finally:
             cls.timestamps.stop()
 
@@ -195,8 +204,16 @@ class UpdateLoop(BedTestCase, TrayMixin):
     def test_a_release_is_signed_timestamped_and_checked(self):
         downloads = self.sites["1.1"]
         self.assertEqual(["Halvotren-1.1.msi", "Halvotren-1.1.msi.sig", "halvotren.ver"], sorted(os.listdir(downloads)))
-        # Both releases: the exe and the package, each signature stamped.
+        # Both versions: the exe and the package, each signature stamped;
+        # 1.1 made again from its built tree has nothing new to sign.
         self.assertEqual(["authenticode", "rfc3161"] * 4, self.timestamps.requests)
+        # Made again, 1.1 took its own place, and says where it is.
+        self.assertEqual(["site-1.05", "site-1.1"], sorted(name for name in os.listdir(self.pki.folder)
+                                                           if name.startswith(("site-", ".release", ".previous"))))
+        self.assertIn(" in %s\n" % downloads, self.last_release.stdout)
+        # The release's build tree builds again, configured afresh from its cache.
+        self.assertEqual(0, subprocess.run(["cmake", os.path.join(BUILD, "release-test-1.1")],
+                                           stdout=subprocess.DEVNULL).returncode)
         for signed in (os.path.join(BUILD, "release-test-1.1", "Halvotren.exe"), self.package("1.1")):
             for index, digest, serial in ((0, "SHA1", False), (1, "SHA256", True)):
                 with self.subTest(file=os.path.basename(signed), signature=digest):
@@ -256,6 +273,20 @@ class UpdateLoop(BedTestCase, TrayMixin):
         self.assertIsNone(self.installed_version())
         self.assertEqual([], shortcuts())
         self.assert_none_starts("the uninstall started Halvotren")
+
+    def test_the_same_version_replaces_the_installed_one_and_an_older_one_is_refused(self):
+        # A rebuild of 1.1 has a product code of its own.
+        rebuilt = os.path.join(self.pki.folder, "Halvotren-1.1-rebuilt.msi")
+        subprocess.run(["wixl", "-a", "x86", "-o", rebuilt, "halvotren.wxs"], check=True,
+                       cwd=os.path.join(BUILD, "release-test-1.1"), stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+        self.addCleanup(msiexec, "/x", windows_path(rebuilt), "/qn")
+        self.assertEqual(0, msiexec("/i", windows_path(self.package("1.1")), "/qn"))
+        self.assertEqual(0, msiexec("/i", windows_path(rebuilt), "/qn"))
+        self.assertEqual(1, installed_products())
+        self.assertNotEqual(0, msiexec("/i", windows_path(self.package("1.05")), "/qn"))
+        self.assertEqual("1.1", self.installed_version())
+        self.assertEqual(1, installed_products())
 
     def test_an_update_that_does_not_install_brings_the_old_version_back(self):
         # Signed for 1.2 and taken by 1.05, but Windows Installer refuses it

@@ -351,6 +351,14 @@ class UpdateCheck(UpdateBed):
             ("empty file", ""),
             ("colon at the end", "1.1:"),
             ("only a line break after the colon", "1.1:\r\n"),
+            # A package taken from anywhere but the web could reach the
+            # user's network with the user's logon.
+            ("an ftp package", "1.1:ftp://www.halvotren.example/downloads/halvotren-1.1.msi\r\n"),
+            ("a file package", "1.1:file://www.halvotren.example/downloads/halvotren-1.1.msi\r\n"),
+            ("a share package", "1.1:\\\\www.halvotren.example\\downloads\\halvotren-1.1.msi\r\n"),
+            # The version is signed with a line feed after it.
+            ("a line feed in the version", "1.1\nHalvotren update\n1.1:%s\r\n" % INSTALLER_URL),
+            ("a tab in the version", "1.1\t:%s\r\n" % INSTALLER_URL),
         )
         for name, version_file in cases:
             with self.subTest(case=name):
@@ -388,11 +396,16 @@ class UpdateCheck(UpdateBed):
             ("a web page instead of an installer",
              Answer(b"<html><body>Moved</body></html>\n" * 20, content_type="text/html")),
             ("not an installer at the size limit", Answer(b"x" * INSTALLER_LIMIT)),
+            # Asked for the user's logon, it sends none and goes no further.
+            ("a server asking for the logon",
+             Answer(b"", status=401, headers={"WWW-Authenticate": "NTLM", "Set-Cookie": "session=1"})),
         )
         for name, installer in cases:
             with self.subTest(case=name):
                 self.expect_refused(installer)
         self.assertIsNone(pending_renames())
+        self.assertEqual([], [(r.path, r.authorization, r.cookie) for r in self.server.seen()
+                              if r.authorization or r.cookie])
 
     def test_a_check_inside_an_open_box_keeps_its_own_answer(self):
         self.start_program()
@@ -407,6 +420,35 @@ class UpdateCheck(UpdateBed):
         self.press(UPDATE_AVAILABLE, IDYES)
         self.assert_failure_box()
         self.assertEqual([VERSION_PATH, INSTALLER_PATH], [r.path for r in self.server.seen()])
+
+
+class SlowServer(UpdateBed):
+    """A server that stops sending, or sends a byte now and then, does not
+    hold the program for good. The program under test is built to wait 4 s
+    for a byte and 20 s for a whole check, where the shipped one waits a
+    minute and ten. Wine's WinINet keeps no read limit, so there a stall
+    ends only when the server closes (after 25 s here), and it is the
+    check's own limit that refuses what came."""
+
+    def test_a_server_that_stalls_or_trickles_gives_the_error(self):
+        package = test_package()
+        self.start_program(exe=os.environ["HALVOTREN_QUICK_EXE"], recorders=("msiexec.exe",))
+        cases = (
+            # Whole but for its line break: what came would do, were the
+            # stall not a failure.
+            ("version file stalls before its end", Answer(OFFER, first=len(OFFER) - 2, stall=25), None),
+            ("package stalls", None, Answer(package, first=1000, stall=25)),
+            ("package trickles a byte a second", None, Answer(package, first=1000, every=1)),
+        )
+        for name, version_file, installer in cases:
+            with self.subTest(case=name):
+                if version_file is not None:
+                    self.offer(version_file)
+                    self.command(CHECK_FOR_UPDATES)
+                    self.assert_failure_box()
+                else:
+                    self.expect_refused(installer)
+        self.assertEqual([], launched())
 
 
 class SignedUpdate(UpdateBed):

@@ -7,24 +7,39 @@ anything anywhere. Runs in a thread of the test process on 127.0.0.1 with a
 port of the system's choosing.
 """
 import http.server
+import select
 import socket
 import threading
+import time
 import urllib.parse
 
 UPDATE_HOST = "www.halvotren.example"
+
+
+# However slow an answer, it ends by itself within this long.
+TRICKLE_LIMIT = 120
 
 
 class Answer:
     """What the server sends for one path. `length` overrides the
     Content-Length header (a larger one with the connection closed after the
     body is a truncated download); None sends the body's own length, False
-    none at all, so that only the closed connection ends the body."""
+    none at all, so that only the closed connection ends the body.
+    `headers` are sent besides. With `first`, only that many bytes of the
+    body come at once; then one more every `every` seconds, or, without
+    `every`, nothing more until the client gives up or `stall` seconds
+    have passed, when the connection closes."""
 
-    def __init__(self, body=b"", status=200, content_type="application/octet-stream", length=None):
+    def __init__(self, body=b"", status=200, content_type="application/octet-stream", length=None,
+                 headers=None, first=None, every=None, stall=TRICKLE_LIMIT):
         self.body = body if isinstance(body, bytes) else body.encode("latin-1")
         self.status = status
         self.content_type = content_type
         self.length = len(self.body) if length is None else length
+        self.headers = headers or {}
+        self.first = first
+        self.every = every
+        self.stall = stall
 
 
 class Request:
@@ -40,6 +55,8 @@ class Request:
         self.port = parts.port or 80
         self.path = parts.path
         self.user_agent = headers.get("User-Agent")
+        self.authorization = headers.get("Authorization") or headers.get("Proxy-Authorization")
+        self.cookie = headers.get("Cookie")
 
 
 class LoopbackServer:
@@ -106,12 +123,32 @@ class UpdateServer(LoopbackServer):
         if answer.length is not False:
             handler.send_header("Content-Length", str(answer.length))
         handler.send_header("Connection", "close")
+        for name, value in answer.headers.items():
+            handler.send_header(name, value)
         handler.end_headers()
         try:
-            handler.wfile.write(answer.body)
+            handler.wfile.write(answer.body[:answer.first])
             handler.wfile.flush()
+            if answer.first is not None:
+                _trickle(handler, answer)
         except OSError:
             pass
+
+
+def _trickle(handler, answer):
+    """The rest of a slow answer: a byte every `every` seconds, or nothing
+    at all, until the client closes the connection."""
+    connection = handler.connection
+    deadline = time.monotonic() + (TRICKLE_LIMIT if answer.every else answer.stall)
+    rest = answer.body[answer.first:]
+    while time.monotonic() < deadline:
+        # Readable here means the client closed its end.
+        if select.select([connection], [], [], answer.every or 0.5)[0]:
+            return
+        if answer.every and rest:
+            handler.wfile.write(rest[:1])
+            handler.wfile.flush()
+            rest = rest[1:]
 
 
 def refusing_port():

@@ -177,6 +177,19 @@ void CheckFormatted(size_t size, Format format)
         CHECK(buffer.bytes[i] == '\0');
 }
 
+bool HasControlCharacter(const char *begin, const char *end)
+{
+    for (const char *c = begin; c != end; ++c)
+        if (static_cast<unsigned char>(*c) < ' ' || *c == 0x7F)
+            return true;
+    return false;
+}
+
+bool IsWebUrl(const char *url)
+{
+    return strncmp(url, "http://", 7) == 0 || strncmp(url, "https://", 8) == 0;
+}
+
 // The program's received-bytes buffer, and what splitting does to it.
 void CheckSplit(const char *before, const Block &received, int split, const char *versionField,
                 const char *urlField)
@@ -185,11 +198,13 @@ void CheckSplit(const char *before, const Block &received, int split, const char
     if (!split) {
         CHECK(versionField == nullptr && urlField == nullptr);
         CHECK(memcmp(before, received.bytes, received.size) == 0);
-        // Refused only without a colon or with nothing at all after it.
+        // Refused only without a colon, with nothing at all after it, or
+        // with a control character before it.
         if (colon)
-            CHECK(colon[1] == '\0');
+            CHECK(colon[1] == '\0' || HasControlCharacter(before, colon));
         return;
     }
+    CHECK(!HasControlCharacter(before, colon));
     CHECK(split == 1);
     CHECK(colon != nullptr);
     CHECK(TerminatedWithin(versionField, received));
@@ -379,7 +394,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         CheckReading(versionField);
         const double offered = ReadVersionNumber(versionField);
         const int offer = DecideOffer(offered, kProgramVersion, urlField);
-        CHECK(offer == (offered > kProgramVersion ? (*urlField ? OFFER_NEWER : OFFER_UNREADABLE)
+        CHECK(offer == (offered > kProgramVersion ? (IsWebUrl(urlField) ? OFFER_NEWER : OFFER_UNREADABLE)
                                                   : OFFER_NOTHING_NEWER));
         const auto available = [&](char *buffer, size_t room) {
             return FormatUpdateAvailableText(buffer, room, kProgramVersion, versionField, urlField);

@@ -139,8 +139,11 @@ TEST(SplitVersionFile, SplitsAtTheFirstColonAndDropsTheLineBreak)
 
 TEST(SplitVersionFile, FailsWithNothingAfterAColonAndLeavesTheTextAlone)
 {
+    // A control character in the version would make the signed text, which
+    // puts a line feed after the version, readable two ways.
     const char *const cases[] = {
         "", "1.1", "http//x", "1.1:", ":", "\r\n", "1.1\r\n",
+        "1.1\n:http://x/a.msi", "1.1\nHalvotren:http://x/a.msi", "\t1.1:http://x/a.msi", "1.1\x7f:http://x/a.msi",
     };
     for (const char *c : cases) {
         char text[1024] = {};
@@ -383,7 +386,13 @@ TEST(DecideOffer, ANewerVersionNeedsAUrlAndAnOlderOneNone)
     EXPECT_EQ(OFFER_NOTHING_NEWER, DecideOffer(1.0, 1.05, ""));
     EXPECT_EQ(OFFER_NOTHING_NEWER, DecideOffer(1.05, 1.05, "http://x/a.msi"));
     EXPECT_EQ(OFFER_NEWER, DecideOffer(1.1, 1.05, "http://x/a.msi"));
+    EXPECT_EQ(OFFER_NEWER, DecideOffer(1.1, 1.05, "https://x/a.msi"));
     EXPECT_EQ(OFFER_UNREADABLE, DecideOffer(1.1, 1.05, ""));
+    // Only the web: no file share, no other scheme, nothing relative.
+    for (const char *url : {"ftp://x/a.msi", "file://x/a.msi", "file:///C:/a.msi", "\\\\x\\a.msi", "x/a.msi",
+                            "HTTP//x", "gopher://x/"})
+        EXPECT_EQ(OFFER_UNREADABLE, DecideOffer(1.1, 1.05, url)) << url;
+    EXPECT_EQ(OFFER_NOTHING_NEWER, DecideOffer(1.0, 1.05, "file://x/a.msi"));
 }
 
 TEST(CompareVersionIsNewer, OnlyAStrictlyGreaterOfferIsNewer)

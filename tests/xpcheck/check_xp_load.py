@@ -251,8 +251,10 @@ def check(data, exports_dir, console=False):
 
 def lookup_lists(pe, exports_dir):
     """Yield (dll, [function...]) for each list of functions looked up at run time."""
-    for (_, _, rawsize, raw), flags in zip(pe.sections, pe.characteristics):
-        if flags & IMAGE_SCN_CNT_CODE or not flags & IMAGE_SCN_CNT_INITIALIZED_DATA:
+    for name, (_, _, rawsize, raw), flags in zip(pe.names, pe.sections, pe.characteristics):
+        # The import section names its DLLs too, followed by hints and
+        # names that are no list of ours.
+        if name == ".idata" or flags & IMAGE_SCN_CNT_CODE or not flags & IMAGE_SCN_CNT_INITIALIZED_DATA:
             continue
         for found in LOOKUP_LIST.finditer(pe.data, raw, raw + rawsize):
             run = found.group(1).decode("latin-1").lower()
