@@ -8,4 +8,6 @@ source "$HALVOTREN_ROOT/scripts/bed.sh"
 halvotren_build
 trap bed_down EXIT
 bed_up "$HALVOTREN_BUILD"
-ctest --test-dir "$HALVOTREN_BUILD" --output-on-failure "$@"
+# Two at a time: the scenarios take the bed one after another, and what needs
+# no bed (fuzzers, static checks, unit and XP checks) runs beside them.
+ctest --test-dir "$HALVOTREN_BUILD" --output-on-failure -j2 "$@"

@@ -226,13 +226,22 @@ class BedTestCase(unittest.TestCase):
         self.program = None
         self.driver = Driver()
         self.addCleanup(self.driver.close)
+        self.assert_no_halvotren("before the test")
+        self.addCleanup(self.assert_no_halvotren, "after the test")
         self.addCleanup(self.stop_program)
         reset_firewall()
         clear_launched()
+        # The services exist: the bed creates them, and a test that deletes
+        # one creates it again.
         for name in SERVICES:
             set_service_order(name, None)
-            ensure_service_exists(name)
             self.assertTrue(self.driver.call("service", name, "start", 20000)["ok"])
+
+    def assert_no_halvotren(self, when):
+        """A Halvotren left running by another test would answer for ours."""
+        answer = self.driver.call("window", 0)
+        self.assertFalse(answer["ok"], "a Halvotren runs %s: pid %s, %s window(s)"
+                         % (when, answer.get("pid"), answer.get("windows")))
 
     # the program
 
@@ -260,7 +269,7 @@ class BedTestCase(unittest.TestCase):
         if self.program is not None and self.program.poll() is None:
             self.program.kill()
             self.program.wait()
-            self.driver.call("gone", 10000)
+            self.assertTrue(self.driver.call("gone", 10000)["ok"], "Halvotren's window outlived its process")
 
     def wait_exit(self, timeout=20):
         try:
@@ -417,7 +426,7 @@ def tray_colour():
 
 
 class TrayMixin:
-    def wait_tray(self, colour, timeout=10):
+    def wait_tray(self, colour, timeout=20):
         wait_until(lambda: tray_colour() == colour, timeout, interval=0.2,
                    what="a %s tray icon" % (colour or "missing"))
 

@@ -69,7 +69,7 @@ class FirewallCommands(BedTestCase, TrayMixin):
         set_firewall(read_fails=1)
         self.run_and_wait(START)
         self.assertEqual(["get_FirewallEnabled failed"], self.window_reads())
-        self.wait_tray("red", 4)
+        self.wait_tray("red")
         self.assertEqual([], firewall_events("put_FirewallEnabled"))
         self.assertEqual(0, self.box_count(NOTICE))
         set_firewall(read_fails=0, enabled=1)

@@ -147,6 +147,7 @@ class UpdateLoop(BedTestCase, TrayMixin):
         update.set_proxy(self.server.port)
         self.addCleanup(update.remove_proxy)
         self.addCleanup(update.clear_pending_renames)
+        self.installed = []
         self.addCleanup(self.uninstall)
         self.addCleanup(self.close_installed_program)
         self.addCleanup(update.remove_update_folders)
@@ -154,15 +155,27 @@ class UpdateLoop(BedTestCase, TrayMixin):
     def package(self, version):
         return os.path.join(self.sites[version], "Halvotren-%s.msi" % version)
 
+    def install(self, package, interface="/qn"):
+        """msiexec's exit code; a package it installed is uninstalled after
+        the test, unless the test did that itself."""
+        code = msiexec("/i", windows_path(package), interface)
+        if code == 0:
+            self.installed.append(package)
+        return code
+
+    def uninstalled(self, package):
+        self.installed.remove(package)
+        return msiexec("/x", windows_path(package), "/qn")
+
     def uninstall(self):
-        for version in ("1.1", "1.05"):
-            msiexec("/x", windows_path(self.package(version)), "/qn")
+        for package in reversed(self.installed):
+            msiexec("/x", windows_path(package), "/qn")
 
     def close_installed_program(self):
         """The installer started it, so the test cannot end it as its own."""
         if self.driver.call("window", 1000)["ok"]:
             self.post(WM_CLOSE)
-            self.driver.call("gone", 20000)
+            self.assertTrue(self.driver.call("gone", 20000)["ok"], "the installed Halvotren did not close")
 
     def installed_version(self):
         info = self.driver.call("version", INSTALLED)
@@ -176,10 +189,10 @@ class UpdateLoop(BedTestCase, TrayMixin):
     def install_and_run_105(self):
         """1.05 installed with the basic user interface, which starts it:
         its pid once its icon is green."""
-        self.assertEqual(0, msiexec("/i", windows_path(self.package("1.05")), "/qb"))
+        self.assertEqual(0, self.install(self.package("1.05"), "/qb"))
         pid, windows = wait_until(self.running, 30, what="the installed program to start")
         self.assertEqual(1, windows)
-        self.wait_tray("green", 15)
+        self.wait_tray("green")
         return pid
 
     def replaced(self, old_pid, what):
@@ -237,13 +250,13 @@ class UpdateLoop(BedTestCase, TrayMixin):
     def test_an_installed_program_updates_itself_and_the_new_version_runs(self):
         # A silent install is a deployment: it starts nothing, and the
         # Startup shortcut starts the program at the next logon.
-        self.assertEqual(0, msiexec("/i", windows_path(self.package("1.05")), "/qn"))
+        self.assertEqual(0, self.install(self.package("1.05")))
         self.assertEqual("1.05", self.installed_version())
         found = shortcuts()
         self.assertTrue(any("Startup" in p or "StartUp" in p for p in found), found)
         self.assertTrue(any(os.sep + "Programs" + os.sep + "Halvotren.lnk" in p for p in found), found)
         self.assert_none_starts("a silent install started Halvotren")
-        self.assertEqual(0, msiexec("/x", windows_path(self.package("1.05")), "/qn"))
+        self.assertEqual(0, self.uninstalled(self.package("1.05")))
 
         # With a user interface, the installation starts what it installed.
         old_pid = self.install_and_run_105()
@@ -258,9 +271,10 @@ class UpdateLoop(BedTestCase, TrayMixin):
         # own Windows Installer upgrades it in place and starts the new version.
         wait_until(lambda: self.installed_version() == "1.1", 120, interval=1,
                    what="the installed program to become 1.1")
+        self.installed[-1] = self.package("1.1")
         _, windows = self.replaced(old_pid, "Halvotren 1.1 to start")
         self.assertEqual(1, windows, "exactly one Halvotren runs")
-        self.wait_tray("green", 15)
+        self.wait_tray("green")
         # The waiter saw the installation finish and started nothing.
         self.assert_update_cleared()
         self.assertEqual(1, self.running()[1], "exactly one Halvotren runs")
@@ -269,7 +283,7 @@ class UpdateLoop(BedTestCase, TrayMixin):
 
         # An uninstall removes the shortcuts and starts nothing.
         self.close_installed_program()
-        self.assertEqual(0, msiexec("/x", windows_path(self.package("1.1")), "/qn"))
+        self.assertEqual(0, self.uninstalled(self.package("1.1")))
         self.assertIsNone(self.installed_version())
         self.assertEqual([], shortcuts())
         self.assert_none_starts("the uninstall started Halvotren")
@@ -280,11 +294,12 @@ class UpdateLoop(BedTestCase, TrayMixin):
         subprocess.run(["wixl", "-a", "x86", "-o", rebuilt, "halvotren.wxs"], check=True,
                        cwd=os.path.join(BUILD, "release-test-1.1"), stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL)
-        self.addCleanup(msiexec, "/x", windows_path(rebuilt), "/qn")
-        self.assertEqual(0, msiexec("/i", windows_path(self.package("1.1")), "/qn"))
-        self.assertEqual(0, msiexec("/i", windows_path(rebuilt), "/qn"))
+        self.assertEqual(0, self.install(self.package("1.1")))
+        self.assertEqual(0, self.install(rebuilt))
+        # The rebuild replaced 1.1: it alone is left to uninstall.
+        self.installed.remove(self.package("1.1"))
         self.assertEqual(1, installed_products())
-        self.assertNotEqual(0, msiexec("/i", windows_path(self.package("1.05")), "/qn"))
+        self.assertNotEqual(0, self.install(self.package("1.05")))
         self.assertEqual("1.1", self.installed_version())
         self.assertEqual(1, installed_products())
 
@@ -311,7 +326,7 @@ class UpdateLoop(BedTestCase, TrayMixin):
                     self.assertLess(0, self.driver.call("terminate", "msiexec.exe", 1)["ended"])
                 old_pid, windows = self.replaced(old_pid, "Halvotren 1.05 to come back")
                 self.assertEqual(1, windows, "exactly one Halvotren runs")
-                self.wait_tray("green", 15)
+                self.wait_tray("green")
                 self.assert_update_cleared()
                 self.assertEqual("1.05", self.installed_version())
 

@@ -1,7 +1,8 @@
 """The service manager failing under a running program: its queries fail,
 the icon turns red, no warning is shown and the program goes on. Wine cannot
 bring a service manager back for the programs that held it, so this test
-restarts the prefix's Wine afterwards; keep it last in the suite."""
+restarts the prefix's Wine afterwards, once the program is gone and no other
+is found; ctest runs it after every other scenario."""
 import os
 import signal
 import subprocess
@@ -38,12 +39,19 @@ def restart_wine():
 
 
 class ServiceManagerFault(BedTestCase, TrayMixin):
+    def setUp(self):
+        # The last clean-up: after the program is stopped and the bed found
+        # empty, through the driver of this Wine.
+        self.manager_killed = False
+        self.addCleanup(lambda: self.manager_killed and restart_wine())
+        super().setUp()
+
     def test_failed_queries_turn_the_icon_red_without_a_warning(self):
         self.start_program()
         self.wait_tray("green")
         managers = prefix_processes("services.exe")
         self.assertEqual(1, len(managers), managers)
-        self.addCleanup(restart_wine)
+        self.manager_killed = True
         os.kill(managers[0], signal.SIGKILL)
         self.wait_tray("red")
         self.assert_no_box("Firewall Warning", 5)

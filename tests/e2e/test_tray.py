@@ -17,7 +17,7 @@ class TrayIcon(BedTestCase, TrayMixin):
         self.start_program()
         self.wait_tray("red")
         set_firewall(enabled=1)
-        self.wait_tray("green", 5)
+        self.wait_tray("green")
         calls = wait_until(lambda: [c for c in [self.tray_calls()] if len(c) >= 4], 10,
                            what="four ticks")[0]
         self.assertEqual(ADD, calls[0])

@@ -37,7 +37,7 @@ class FirewallWatch(BedTestCase, TrayMixin):
             self.assertEqual(reads, len(self.monitor_reads()), "the monitor sampled behind its box")
             self.assertEqual(1, self.box_count(WARNING))
             self.press(WARNING)
-            self.wait_tray("red", 4)
+            self.wait_tray("red")
             self.wait_monitor_cycles(2)
             self.assertEqual(0, self.box_count(WARNING), "a second warning for the same fall")
             set_firewall(enabled=1)
@@ -47,7 +47,7 @@ class FirewallWatch(BedTestCase, TrayMixin):
         self.start_program()
         self.wait_tray("green")
         set_firewall(read_fails=1)
-        self.wait_tray("red", 5)
+        self.wait_tray("red")
         self.wait_monitor_cycles(2)
         self.assertEqual(0, self.box_count(WARNING))
         # A fall already recorded by a failed read is not warned about.

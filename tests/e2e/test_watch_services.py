@@ -23,7 +23,7 @@ class ServicesWatch(BedTestCase, TrayMixin):
             self.assertEqual(TEXT, box["text"])
             self.assertEqual(0, box["owner"])
             # servicesUp drops before the box opens.
-            self.wait_tray("red", 4)
+            self.wait_tray("red")
             self.assertEqual(1, self.box_count(WARNING))
             self.press(WARNING)
             self.wait_monitor_cycles(2)
@@ -36,7 +36,7 @@ class ServicesWatch(BedTestCase, TrayMixin):
         self.wait_tray("green")
         set_service_order("SharedAccess", "stop_pending")
         self.box(WARNING)
-        self.wait_tray("red", 4)
+        self.wait_tray("red")
         self.press(WARNING)
         set_service_order("SharedAccess", None)
         self.wait_tray("green")
