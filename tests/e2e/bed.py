@@ -303,6 +303,15 @@ class BedTestCase(unittest.TestCase):
         self.assertTrue(self.driver.call("press", caption, button, 10000)["ok"],
                         "could not press %d on %r" % (button, caption))
 
+    def sync_with_window(self, command=102, caption="Halvotren Help"):
+        """Returns once the window has handled every message posted before:
+        it handles them in order, so the box of a later command (Help, or
+        About) means the earlier ones are done."""
+        self.command(command)
+        self.box(caption)
+        self.press(caption)
+        wait_until(lambda: self.box_count(caption) == 0, 20, what="the %r box to close" % caption)
+
     def assert_no_box(self, caption, seconds):
         """Watches for `seconds` that no such box opens; a stand-in for
         "never" that is generous against the program's two-second cycle."""

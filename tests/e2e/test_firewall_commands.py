@@ -43,7 +43,8 @@ class FirewallCommands(BedTestCase, TrayMixin):
         self.press("Firewall Warning!")
         self.wait_tray("red")
         self.run_and_wait(STOP)
-        self.assert_no_box(NOTICE, 2)
+        self.sync_with_window()
+        self.assertEqual(0, self.box_count(NOTICE))
         self.assertEqual([], firewall_events("put_FirewallEnabled"))
 
     def test_refused_switches_show_their_notices(self):
@@ -94,7 +95,8 @@ class FirewallCommands(BedTestCase, TrayMixin):
         self.assertLess(events.index("put_FirewallEnabled 1 ok"), events.index("profile_release 0"))
         # Once released, commands find no profile and do nothing.
         self.command(STOP)
-        self.assert_no_box(NOTICE, 2)
+        self.sync_with_window()
+        self.assertEqual(0, self.box_count(NOTICE))
         self.assertEqual(1, len(firewall_events("put_FirewallEnabled")))
 
 
