@@ -583,7 +583,7 @@ def print_signature_check(build):
 LIBRARY = re.compile(r"\.(dll|so)(\.[0-9]+)*$", re.IGNORECASE)
 UPDATE_LIBRARIES = ("wininet.dll", "msi.dll")
 # The version the build is, so that the check finds nothing newer.
-NOT_NEWER = "1.05:http://www.halvotren.example/downloads/x.msi\r\n"
+NOT_NEWER = "%s:http://www.halvotren.example/downloads/x.msi\r\n" % os.environ.get("HALVOTREN_VERSION", "")
 AFTER_CHECK_SECONDS = 3
 
 

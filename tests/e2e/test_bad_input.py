@@ -19,7 +19,7 @@ def junk(size, seed):
 
 def offer_text(version, url):
     return ("There is an update to Halvotren available. The current\n"
-            "version 1.05 can be upgraded to %s by going to:\n\n%s" % (version, url))
+            "version %s can be upgraded to %s by going to:\n\n%s" % (update.VERSION, version, url))
 
 
 class BadVersionFiles(BedTestCase, TrayMixin):
@@ -64,12 +64,14 @@ class BadVersionFiles(BedTestCase, TrayMixin):
 
     def test_oversized_fields_are_cut_in_the_message(self):
         long_url = URL + "?" + "u" * 1999
-        exact = ("1.1:" + URL + "?").ljust(TEXT_LIMIT, "a")
+        newer = update.NEWER
+        exact = (newer + ":" + URL + "?").ljust(TEXT_LIMIT, "a")
+        url_of_exact = exact[len(newer) + 1:]
         cases = (
             ("a version of 1000 digits", "1" * 1000 + ":" + URL, "1" * 1000, URL),
-            ("a URL of 2000 characters", "1.1:" + long_url[:2000], "1.1", long_url[:2000]),
-            ("exactly 1023 bytes", exact, "1.1", exact[4:]),
-            ("5000 bytes, of which 1023 are read", exact + "b" * (5000 - TEXT_LIMIT), "1.1", exact[4:]),
+            ("a URL of 2000 characters", newer + ":" + long_url[:2000], newer, long_url[:2000]),
+            ("exactly 1023 bytes", exact, newer, url_of_exact),
+            ("5000 bytes, of which 1023 are read", exact + "b" * (5000 - TEXT_LIMIT), newer, url_of_exact),
         )
         for name, body, version, url in cases:
             with self.subTest(case=name):

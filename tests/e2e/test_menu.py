@@ -1,5 +1,6 @@
 """The tray menu as a person uses it: a right-click on the icon, the
 keyboard to choose, and what each command does."""
+import os
 import unittest
 
 import test_update as update
@@ -7,7 +8,7 @@ from bed import (WM_COMMAND, WM_TRAYNOTIFY, BedTestCase, TrayMixin, click_elsewh
                  firewall_events, firewall_value, launched, press_keys, set_firewall, wait_until)
 from update_server import refusing_port
 
-ABOUT_START = "Halvotren\nVersion 1.05\nBy: "
+ABOUT_START = "Halvotren\nVersion %g\nBy: " % float(os.environ.get("HALVOTREN_VERSION", "0"))
 HELP = ("Halvotren Help\n\nRight click on the Halvotren icon to control any\n"
         "Windows firewall features.  To stop or start the\nfirewall you must have administrative rights.\n"
         "The icon in the system tray will be green when the\nfirewall is active and red if it is deactivated.\n"

@@ -1,4 +1,5 @@
 """The program file itself, as Windows reads it."""
+import os
 import unittest
 
 from bed import EXE, BedTestCase
@@ -12,10 +13,12 @@ class ProgramFile(BedTestCase):
     def test_version_block(self):
         info = self.driver.call("version", windows_path(EXE))
         self.assertTrue(info["ok"], info)
+        version = os.environ["HALVOTREN_VERSION"]
+        fixed = os.environ["HALVOTREN_VERSION_FIXED"].replace(",", ".")
         expected = {
-            "file": "1.0.5.0", "product": "1.0.5.0", "flags_mask": 0x17, "flags": 0,
+            "file": fixed, "product": fixed, "flags_mask": 0x17, "flags": 0,
             "os": 4, "type": 1, "subtype": 0, "translation": "040904b0",
-            "FileVersion": "1.05", "ProductVersion": "1.05", "ProductName": "Halvotren",
+            "FileVersion": version, "ProductVersion": version, "ProductName": "Halvotren",
             "InternalName": "Halvotren", "OriginalFilename": "Halvotren.exe",
             "FileDescription": "Halvotren",
         }

@@ -25,7 +25,14 @@ VERSION_PATH = "/downloads/halvotren.ver"
 INSTALLER_PATH = "/downloads/halvotren-1.1.msi"
 INSTALLER_URL = "http://www.halvotren.example" + INSTALLER_PATH
 SIGNATURE_PATH = INSTALLER_PATH + ".sig"
-OFFER = "1.1:%s\r\n" % INSTALLER_URL
+# The build's version, and versions above it: the scenarios hold whatever
+# HALVOTREN_VERSION the build has.
+VERSION = os.environ.get("HALVOTREN_VERSION", "")
+NEWER = "%g" % (float(VERSION or 0) + 0.05)
+NEWER_STILL = "%g" % (float(NEWER) + 0.1)
+# NEWER's number written otherwise, as "1.10" is 1.1.
+NEWER_REWRITTEN = NEWER + ("0" if "." in NEWER else ".0")
+OFFER = "%s:%s\r\n" % (NEWER, INSTALLER_URL)
 INSTALLER_NAME = "~halvotren_installer.msi"
 UPDATE_FOLDER = "~halvotren_update"
 RECEIVED = os.path.join(BED_C, "received.msi")
@@ -33,10 +40,10 @@ MSIEXEC_EXIT = os.path.join(BED_C, "msiexec_exit")
 INSTALLER_LIMIT = 999999
 
 NO_UPDATES = "No Updates"
-NO_UPDATES_TEXT = "There are no updates availabe for Halvotren 1.05 at\nthe current time."
+NO_UPDATES_TEXT = "There are no updates availabe for Halvotren %s at\nthe current time." % VERSION
 UPDATE_AVAILABLE = "Update Available"
 UPDATE_AVAILABLE_TEXT = ("There is an update to Halvotren available. The current\n"
-                         "version 1.05 can be upgraded to 1.1 by going to:\n\n" + INSTALLER_URL)
+                         "version %s can be upgraded to %s by going to:\n\n%s" % (VERSION, NEWER, INSTALLER_URL))
 ERROR = "Halvotren Error"
 ERROR_TEXT = "Unable to check for updates/or download updates at this time."
 
@@ -238,8 +245,10 @@ class UpdateCheck(UpdateBed):
         self.start_program()
         # A version that is not newer needs no URL, so a line break alone
         # after the colon is no failure.
-        files = ["%s:%s\r\n" % (version, INSTALLER_URL) for version in ("1.05", "1.050", "1.0", "abc")]
-        for version_file in files + ["1.05:\r\n", "1.00:\n"]:
+        same = VERSION + ("0" if "." in VERSION else ".0")
+        older = "%g" % (float(VERSION) - 0.05)
+        files = ["%s:%s\r\n" % (version, INSTALLER_URL) for version in (VERSION, same, older, "abc")]
+        for version_file in files + ["%s:\r\n" % VERSION, "0.00:\n"]:
             with self.subTest(version_file=version_file):
                 self.offer(version_file)
                 box = self.check(NO_UPDATES)
@@ -261,7 +270,7 @@ class UpdateCheck(UpdateBed):
         # Everything runs on the window's thread, so once a second check has
         # answered, the first one has long returned: anything it downloaded
         # would have reached the server before the second request did.
-        self.server.serve(VERSION_PATH, Answer("1.05:%s\r\n" % INSTALLER_URL))
+        self.server.serve(VERSION_PATH, Answer("%s:%s\r\n" % (VERSION, INSTALLER_URL)))
         self.check(NO_UPDATES)
         self.press(NO_UPDATES, IDOK)
         self.assertEqual([VERSION_PATH, VERSION_PATH], [r.path for r in self.server.seen()])
@@ -350,12 +359,12 @@ class UpdateCheck(UpdateBed):
             ("no colon", "1.1\r\n"),
             ("empty file", ""),
             ("colon at the end", "1.1:"),
-            ("only a line break after the colon", "1.1:\r\n"),
+            ("only a line break after the colon", NEWER + ":\r\n"),
             # A package taken from anywhere but the web could reach the
             # user's network with the user's logon.
-            ("an ftp package", "1.1:ftp://www.halvotren.example/downloads/halvotren-1.1.msi\r\n"),
-            ("a file package", "1.1:file://www.halvotren.example/downloads/halvotren-1.1.msi\r\n"),
-            ("a share package", "1.1:\\\\www.halvotren.example\\downloads\\halvotren-1.1.msi\r\n"),
+            ("an ftp package", NEWER + ":ftp://www.halvotren.example/downloads/halvotren-1.1.msi\r\n"),
+            ("a file package", NEWER + ":file://www.halvotren.example/downloads/halvotren-1.1.msi\r\n"),
+            ("a share package", NEWER + ":\\\\www.halvotren.example\\downloads\\halvotren-1.1.msi\r\n"),
             # The version is signed with a line feed after it.
             ("a line feed in the version", "1.1\nHalvotren update\n1.1:%s\r\n" % INSTALLER_URL),
             ("a tab in the version", "1.1\t:%s\r\n" % INSTALLER_URL),
@@ -413,7 +422,7 @@ class UpdateCheck(UpdateBed):
         self.check(UPDATE_AVAILABLE)
         # The box's own loop takes the next command: a second check runs
         # inside the first and reads a different file.
-        self.offer("1.05:http://www.halvotren.example/downloads/other.msi\r\n", Answer(b"", status=404))
+        self.offer(VERSION + ":http://www.halvotren.example/downloads/other.msi\r\n", Answer(b"", status=404))
         self.check(NO_UPDATES)
         self.press(NO_UPDATES, IDOK)
         self.assertEqual(1, self.box_count(UPDATE_AVAILABLE))
@@ -468,7 +477,7 @@ class SignedUpdate(UpdateBed):
 
     def test_a_program_with_a_key_takes_only_its_publishers_signed_package(self):
         package = test_package()
-        genuine = update_signature(self.key, "1.1", package)
+        genuine = update_signature(self.key, NEWER, package)
         self.expect_installed(Answer(package), exe=os.environ["HALVOTREN_KEYED_EXE"], signature=Answer(genuine))
         self.assertEqual(1, len(self.server.seen(SIGNATURE_PATH)))
 
@@ -477,8 +486,8 @@ class SignedUpdate(UpdateBed):
         changed_signature = bytearray(genuine)
         changed_signature[40] ^= 0x01
         cases = (
-            ("another key", package, update_signature(self.other_key, "1.1", package)),
-            ("a changed package byte", longer[:-1] + b"\1", update_signature(self.key, "1.1", longer)),
+            ("another key", package, update_signature(self.other_key, NEWER, package)),
+            ("a changed package byte", longer[:-1] + b"\1", update_signature(self.key, NEWER, longer)),
             ("a changed signature byte", package, bytes(changed_signature)),
             ("no signature", package, Answer(b"not here", status=404)),
             ("63 bytes of signature", package, genuine[:63]),
@@ -490,10 +499,10 @@ class SignedUpdate(UpdateBed):
                                     signature if isinstance(signature, Answer) else Answer(signature))
         # The genuine package and signature of 1.1, offered as another
         # version: as a newer one, and with the same number written otherwise.
-        for version in ("1.2", "1.10"):
+        for version in (NEWER_STILL, NEWER_REWRITTEN):
             with self.subTest(refused="offered as " + version):
                 self.expect_refused(Answer(package), Answer(genuine),
-                                    version_file=OFFER.replace("1.1:", version + ":", 1))
+                                    version_file=OFFER.replace(NEWER + ":", version + ":", 1))
         self.assertIsNone(self.program.poll())
 
 
