@@ -2,8 +2,12 @@
 # Xvfb display and a persistent wineserver, with the stand-ins for the
 # firewall and its services installed. Sourced by run.sh and test.sh.
 #
-#   bed_up BUILD_DIR    start everything; exports WINEPREFIX, DISPLAY, ...
-#   bed_down            stop everything bed_up started
+#   bed_up BUILD_DIR [NAME]   start the bed BUILD_DIR/NAME (default "bed");
+#                             exports WINEPREFIX, DISPLAY, ... and writes
+#                             them to BUILD_DIR/NAME/env for others to source
+#   beds_up BUILD_DIR COUNT   COUNT beds, bed1 ... bedCOUNT, each with its own
+#                             prefix, display and wineserver
+#   bed_down                  stop everything bed_up started
 #
 # The stand-ins live in C:\halvotren-bed inside the prefix; tests steer them
 # through files in that folder.
@@ -25,18 +29,27 @@ bed_start_display() {
   local fifo="$BED_DIR/displayfd"
   rm -f "$fifo"; mkfifo "$fifo"
   Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" >"$BED_DIR/xvfb.log" 2>&1 &
-  BED_XVFB_PID=$!
-  local number
+  local xvfb=$! number
   if ! read -r -t 30 number <"$fifo"; then
     bed_log "Xvfb did not start (see $BED_DIR/xvfb.log)"; return 1
   fi
   rm -f "$fifo"
   export DISPLAY=":$number"
-  bed_log "Xvfb on display $DISPLAY (pid $BED_XVFB_PID)"
+  BED_XVFB_PIDS="${BED_XVFB_PIDS:-} $xvfb"
+  bed_log "Xvfb on display $DISPLAY (pid $xvfb)"
 }
 
 bed_create_prefix() {
+  mkdir -p "$BED_DIR"
   if [ -f "$WINEPREFIX/.halvotren-bed" ]; then return 0; fi
+  # A copy of a finished prefix whose server has ended is a good prefix, made
+  # in seconds instead of a minute.
+  if [ -n "${BED_TEMPLATE:-}" ] && [ -f "$BED_TEMPLATE/.halvotren-bed" ]; then
+    bed_log "copying Wine prefix $BED_TEMPLATE to $WINEPREFIX"
+    rm -rf "$WINEPREFIX"
+    cp -a "$BED_TEMPLATE" "$WINEPREFIX.tmp" && mv "$WINEPREFIX.tmp" "$WINEPREFIX"
+    return
+  fi
   bed_log "creating Wine prefix $WINEPREFIX (once per build tree)"
   rm -rf "$WINEPREFIX"
   # Keep wineboot from offering to download Mono and Gecko.
@@ -77,7 +90,7 @@ bed_install_stand_ins() {
 
 bed_up() {
   BED_BUILD="$(cd "$1" && pwd)"
-  BED_DIR="$BED_BUILD/bed"
+  BED_DIR="$BED_BUILD/${2:-bed}"
   BED_FIXTURES="$BED_BUILD/tests/fixtures/bin"
   mkdir -p "$BED_DIR"
   export WINEPREFIX="$BED_DIR/prefix" WINEARCH=win32 WINEDEBUG=-all
@@ -87,22 +100,37 @@ bed_up() {
   bed_create_prefix || return 1
   # Services created in the prefix run only while this server lives.
   wineserver -p >"$BED_DIR/wineserver.log" 2>&1 || return 1
-  BED_WINESERVER=1
+  BED_PREFIXES="${BED_PREFIXES:-} $WINEPREFIX"
   # One command first, alone, so that exactly one service manager starts.
   wine sc query >/dev/null 2>&1 || true
   bed_install_stand_ins || return 1
   # Wine's tray host ends with the last Wine program; this one keeps it up.
   wine "$BED_FIXTURES/driver.exe" idle >/dev/null 2>&1 &
-  BED_IDLE_PID=$!
+  BED_PIDS="${BED_PIDS:-} $!"
+  printf 'export WINEPREFIX=%q DISPLAY=%q WINEARCH=win32 WINEDEBUG=-all HALVOTREN_BED_DIR=%q\n' \
+    "$WINEPREFIX" "$DISPLAY" "$BED_DIR" >"$BED_DIR/env"
   bed_log "ready: WINEPREFIX=$WINEPREFIX DISPLAY=$DISPLAY"
 }
 
+beds_up() {
+  local build n
+  build="$(cd "$1" && pwd)"
+  # Every prefix first, while no server runs on any: the first made by
+  # wineboot, the others copies of it.
+  for ((n = 1; n <= $2; n++)); do
+    BED_DIR="$build/bed$n" WINEPREFIX="$build/bed$n/prefix" WINEARCH=win32 WINEDEBUG=-all \
+      BED_TEMPLATE="$( [ "$n" -gt 1 ] && echo "$build/bed1/prefix" )" bed_create_prefix || return 1
+  done
+  for ((n = 1; n <= $2; n++)); do bed_up "$build" "bed$n" || return 1; done
+}
+
 bed_down() {
-  if [ -n "${BED_IDLE_PID:-}" ]; then kill "$BED_IDLE_PID" 2>/dev/null || true; fi
-  if [ -n "${BED_WINESERVER:-}" ]; then
-    wineserver -k 2>/dev/null || true
-    wineserver -w 2>/dev/null || true
-  fi
-  if [ -n "${BED_XVFB_PID:-}" ]; then kill "$BED_XVFB_PID" 2>/dev/null || true; wait "$BED_XVFB_PID" 2>/dev/null || true; fi
-  BED_IDLE_PID= BED_WINESERVER= BED_XVFB_PID=
+  local pid prefix
+  for pid in ${BED_PIDS:-}; do kill "$pid" 2>/dev/null || true; done
+  for prefix in ${BED_PREFIXES:-}; do
+    WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
+    WINEPREFIX="$prefix" wineserver -w 2>/dev/null || true
+  done
+  for pid in ${BED_XVFB_PIDS:-}; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
+  BED_PIDS= BED_PREFIXES= BED_XVFB_PIDS=
 }

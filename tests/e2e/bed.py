@@ -151,18 +151,27 @@ def clear_launched():
 
 # --- what updates start ---------------------------------------------------------
 
-def waiter_processes():
-    """Pids of the update waiters running: Wine shows a Windows process's
-    command line as its own."""
+def prefix_processes(name):
+    """Linux pids of this prefix's processes whose command line names `name`
+    (Wine shows a Windows process's command line as its own); other beds'
+    processes are not ours."""
     found = []
     for pid in filter(str.isdigit, os.listdir("/proc")):
         try:
             with open("/proc/%s/cmdline" % pid, "rb") as f:
-                if b"/update-waiter" in f.read():
-                    found.append(int(pid))
+                command = f.read().decode(errors="replace")
+            with open("/proc/%s/environ" % pid, "rb") as f:
+                environment = f.read().split(b"\0")
         except OSError:
-            pass
+            continue
+        if name in command and ("WINEPREFIX=" + PREFIX).encode() in environment:
+            found.append(int(pid))
     return found
+
+
+def waiter_processes():
+    """Pids of the update waiters running."""
+    return prefix_processes("/update-waiter")
 
 
 def close_started_programs(driver):

@@ -1,30 +1,14 @@
 """The service manager failing under a running program: its queries fail,
 the icon turns red, no warning is shown and the program goes on. Wine cannot
 bring a service manager back for the programs that held it, so this test
-restarts the prefix's Wine afterwards, once the program is gone and no other
+restarts its bed's Wine afterwards, once the program is gone and no other
 is found; ctest runs it after every other scenario."""
 import os
 import signal
 import subprocess
 import unittest
 
-from bed import FIXTURES, PREFIX, BedTestCase, TrayMixin, set_firewall
-
-
-def prefix_processes(name):
-    """Linux pids of this prefix's processes whose command line names `name`."""
-    found = []
-    for pid in filter(str.isdigit, os.listdir("/proc")):
-        try:
-            with open("/proc/%s/cmdline" % pid, "rb") as f:
-                command = f.read().decode(errors="replace")
-            with open("/proc/%s/environ" % pid, "rb") as f:
-                environment = f.read().split(b"\0")
-        except OSError:
-            continue
-        if name in command and ("WINEPREFIX=" + PREFIX).encode() in environment:
-            found.append(int(pid))
-    return found
+from bed import FIXTURES, BedTestCase, TrayMixin, prefix_processes, set_firewall
 
 
 def restart_wine():
