@@ -55,7 +55,7 @@ def _write_atomically(path, text):
 # --- the stand-in firewall -------------------------------------------------
 
 FIREWALL_KEYS = ("enabled", "read_fails", "switch_refused", "create_fails", "unreachable_until",
-                 "read_delay_ms", "manager_release_delay_ms")
+                 "read_delay_ms", "manager_release_held")
 
 
 def set_firewall(**keys):
@@ -177,6 +177,7 @@ def waiter_processes():
 def close_started_programs(driver):
     """Closes every Halvotren that the test did not start itself: one that
     a waiter or an installation started."""
+    driver.call("target", 0)
     for _ in range(5):
         answer = driver.call("window", 0)
         if not answer["ok"]:
@@ -271,6 +272,9 @@ class BedTestCase(unittest.TestCase):
         self.trace.close()
         answer = self.driver.call("window", 20000)
         self.assertTrue(answer["ok"], "Halvotren's window did not appear")
+        self.assertEqual(1, answer["windows"], "more than one Halvotren runs")
+        # From now on the driver acts on this program's window alone.
+        self.assertTrue(self.driver.call("target", answer["pid"])["ok"])
         self.window = answer
         return answer
 
@@ -386,19 +390,11 @@ def capture_tray():
 
 def tray_icon_centre():
     """Where our icon sits in the tray window, or None."""
-    shot = capture_tray()
-    if shot is None:
+    icons = tray_icons()
+    if len(icons) != 1:
         return None
-    width, height, pixels = shot
-    xs, ys = [], []
-    for index in range(width * height):
-        r, g, b = pixels[3 * index:3 * index + 3]
-        if _is_green(r, g, b) or _is_red(r, g, b):
-            xs.append(index % width)
-            ys.append(index // width)
-    if len(xs) < 20:
-        return None
-    return (min(xs) + max(xs)) // 2, (min(ys) + max(ys)) // 2
+    _, left, size = icons[0]
+    return left + size // 2, size // 2
 
 
 def click_tray(button, repeat=1):
@@ -424,23 +420,37 @@ def _is_red(r, g, b):
     return r > 140 and r > g + 60 and r > b + 60
 
 
-def tray_colour():
-    """'green' or 'red' by the icon's dominant shield colour, None when the
-    tray shows no icon of ours."""
+def tray_icons():
+    """(colour, left, size) of each icon in the tray, left to right, by its
+    dominant shield colour. Wine's tray is a row of square cells, one an
+    icon, so each cell is judged alone."""
     shot = capture_tray()
     if shot is None:
-        return None
-    _, _, pixels = shot
-    green = red = 0
-    for i in range(0, len(pixels) - 2, 3):
-        r, g, b = pixels[i], pixels[i + 1], pixels[i + 2]
-        if _is_green(r, g, b):
-            green += 1
-        elif _is_red(r, g, b):
-            red += 1
-    if max(green, red) < 20:
-        return None
-    return "green" if green > red else "red"
+        return []
+    width, height, pixels = shot
+    icons = []
+    for left in range(0, width - height + 1, height):
+        green = red = 0
+        for y in range(height):
+            start = 3 * (y * width + left)
+            for i in range(start, start + 3 * height, 3):
+                r, g, b = pixels[i], pixels[i + 1], pixels[i + 2]
+                if _is_green(r, g, b):
+                    green += 1
+                elif _is_red(r, g, b):
+                    red += 1
+        if max(green, red) >= 20:
+            icons.append(("green" if green > red else "red", left, height))
+    return icons
+
+
+def tray_colour():
+    """Our icon's colour, None when the tray shows none; a second icon (a
+    Halvotren left running, or started twice) fails the test."""
+    icons = tray_icons()
+    if len(icons) > 1:
+        raise AssertionError("the tray shows %d icons: %s" % (len(icons), [c for c, _, _ in icons]))
+    return icons[0][0] if icons else None
 
 
 class TrayMixin:

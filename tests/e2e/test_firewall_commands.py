@@ -78,14 +78,18 @@ class FirewallCommands(BedTestCase, TrayMixin):
 
     def test_a_command_racing_the_monitors_clean_up_never_uses_a_released_profile(self):
         # IpNat missing makes the monitor give up right after publishing the
-        # profile; a slow manager release holds it there, and slow reads keep
-        # the command inside the profile while the clean-up runs.
+        # profile; its clean-up is held at the manager's release until the
+        # command is inside the profile, and a slow read keeps it there while
+        # the clean-up goes on.
         self.addCleanup(ensure_service_exists, "IpNat")
         delete_service("IpNat")
-        set_firewall(enabled=0, manager_release_delay_ms=2000, read_delay_ms=5000)
+        set_firewall(enabled=0, manager_release_held=1, read_delay_ms=5000)
         self.start_program()
         wait_until(lambda: firewall_events("manager_release_begin"), 20, what="the profile to be published")
         self.command(START)
+        wait_until(lambda: firewall_events("read_delay_begin", thread=self.window["thread"]), 20,
+                   what="the command to read the firewall")
+        set_firewall(manager_release_held=0)
         wait_until(lambda: "profile_release 0" in firewall_events("profile_release")
                    and "put_FirewallEnabled 1 ok" in firewall_events("put_"), 30,
                    what="the command and the monitor's clean-up to finish")
