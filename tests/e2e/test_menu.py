@@ -17,6 +17,7 @@ CONFIGURE = ("C:\\windows\\system32\\rundll32.exe C:\\windows\\system32\\shell32
              "Control_RunDLL firewall.cpl,Windows Firewall")
 VIEW_LOG = "C:\\windows\\notepad.exe C:\\windows\\pfirewall.log"
 RECORDERS = ("notepad.exe", "rundll32.exe")
+DELETE = 2
 
 
 class TrayMenu(BedTestCase, TrayMixin):
@@ -31,12 +32,20 @@ class TrayMenu(BedTestCase, TrayMixin):
         press_keys(*["Down"] * position, "Return")
         wait_until(lambda: self.driver.call("menus")["count"] == 0, 10, what="the menu to close")
 
+    def owned_box(self, caption):
+        """The text of a box the tray window owns, with OK alone, once closed."""
+        box = self.box(caption)
+        self.assertEqual((self.window["hwnd"], "Halvotren", [1]),
+                         (box["owner"], box["owner_class"], box["buttons"]))
+        self.press(caption)
+        return box["text"]
+
     def assert_launched(self, program, command_line):
         wait_until(lambda: (program, command_line) in launched(), 10, what="a start of " + program)
 
     def test_the_items_in_order_by_what_each_does(self):
         # The update check meets a loopback port that refuses it, never the
-        # network.
+        # network: the server down.
         held, port = refusing_port()
         self.addCleanup(held.close)
         update.set_proxy(port)
@@ -55,18 +64,26 @@ class TrayMenu(BedTestCase, TrayMixin):
         self.wait_tray("green")
         self.choose(4)
         wait_until(lambda: firewall_value("enabled") == 0, 10, what="Stop to switch the firewall off")
+        # A stop while the monitor saw it on is a fall like any other.
         self.press("Firewall Warning!")
+        self.wait_tray("red")
+        self.assertEqual(["put_FirewallEnabled 1 ok", "put_FirewallEnabled 0 ok"],
+                         firewall_events("put_FirewallEnabled", thread=self.window["thread"]))
         self.choose(5)
-        self.assertEqual(HELP, self.box("Halvotren Help")["text"])
-        self.press("Halvotren Help")
+        self.assertEqual(HELP, self.owned_box("Halvotren Help"))
         self.choose(6)
-        self.assertEqual(update.ERROR_TEXT, self.box(update.ERROR, timeout=update.BOX_TIMEOUT)["text"])
+        box = self.box(update.ERROR, timeout=update.BOX_TIMEOUT)
+        self.assertEqual((update.ERROR_TEXT, 0), (box["text"], box["owner"]))
         self.press(update.ERROR)
         self.choose(7)
-        self.assertTrue(self.box("About")["text"].startswith(ABOUT_START))
-        self.press("About")
+        about = self.owned_box("About")
+        self.assertTrue(about.startswith(ABOUT_START), about)
+        self.assertEqual(3, about.count("\n"))
+        self.assertFalse(about.endswith("\n"))
         self.choose(8)
         self.assertEqual(0, self.wait_exit())
+        self.assertEqual(DELETE, self.tray_calls()[-1], "the icon was not deleted")
+        self.wait_tray(None)
         self.assertEqual(2, len(launched()))
 
     def test_only_a_right_click_opens_the_menu_and_a_click_elsewhere_closes_it(self):
@@ -89,42 +106,6 @@ class TrayMenu(BedTestCase, TrayMixin):
         # And the menu still works afterwards.
         self.choose(5)
         self.press("Halvotren Help")
-
-
-class Commands(BedTestCase, TrayMixin):
-    def test_help_and_about_boxes_belong_to_the_tray_window(self):
-        self.start_program()
-        for identifier, caption in ((102, "Halvotren Help"), (101, "About")):
-            self.command(identifier)
-            box = self.box(caption)
-            self.assertEqual(self.window["hwnd"], box["owner"])
-            self.assertEqual("Halvotren", box["owner_class"])
-            self.assertEqual([1], box["buttons"])
-            self.press(caption)
-        self.command(102)
-        self.assertEqual(HELP, self.box("Halvotren Help")["text"])
-        self.press("Halvotren Help")
-        self.command(101)
-        about = self.box("About")["text"]
-        self.assertTrue(about.startswith(ABOUT_START), about)
-        self.assertEqual(3, about.count("\n"))
-        self.assertFalse(about.endswith("\n"))
-
-    def test_launchers_start_exactly_their_command_lines(self):
-        self.start_program(recorders=RECORDERS)
-        self.command(105)
-        self.command(106)
-        wait_until(lambda: len(launched()) == 2, 10, what="two starts")
-        self.assertEqual({("C:\\windows\\system32\\rundll32.exe", CONFIGURE),
-                          ("C:\\windows\\notepad.exe", VIEW_LOG)}, set(launched()))
-
-    def test_exit_ends_with_status_zero_after_deleting_the_icon(self):
-        self.start_program()
-        self.wait_tray("green")
-        self.command(100)
-        self.assertEqual(0, self.wait_exit())
-        self.assertEqual(2, self.tray_calls()[-1], "the icon was not deleted")
-        self.wait_tray(None)
 
     def test_other_identifiers_do_nothing(self):
         set_firewall(enabled=0)
