@@ -282,7 +282,7 @@ class BedTestCase(unittest.TestCase):
         if self.program is not None and self.program.poll() is None:
             self.program.kill()
             self.program.wait()
-            self.assertTrue(self.driver.call("gone", 10000)["ok"], "Halvotren's window outlived its process")
+            self.assertTrue(self.driver.call("gone", 20000)["ok"], "Halvotren's window outlived its process")
 
     def wait_exit(self, timeout=20):
         try:
@@ -304,7 +304,7 @@ class BedTestCase(unittest.TestCase):
 
     # the boxes
 
-    def box(self, caption, timeout=15):
+    def box(self, caption, timeout=30):
         answer = self.driver.call("box", caption, int(timeout * 1000), timeout=timeout + 30)
         self.assertTrue(answer["ok"], "no %r box appeared" % caption)
         return answer
@@ -313,7 +313,7 @@ class BedTestCase(unittest.TestCase):
         return self.driver.call("count", caption)["count"]
 
     def press(self, caption, button=1):
-        self.assertTrue(self.driver.call("press", caption, button, 10000)["ok"],
+        self.assertTrue(self.driver.call("press", caption, button, 20000)["ok"],
                         "could not press %d on %r" % (button, caption))
 
     def sync_with_window(self, command=102, caption="Halvotren Help"):
@@ -399,9 +399,24 @@ def tray_icon_centre():
 
 def click_tray(button, repeat=1):
     """Clicks our tray icon as a person would, with the X mouse."""
-    centre = wait_until(tray_icon_centre, 10, what="the tray icon to click")
+    centre = wait_until(tray_icon_centre, 20, what="the tray icon to click")
     subprocess.run(["xdotool", "mousemove", "--window", tray_window_id(), str(centre[0]), str(centre[1]),
                     "click", "--repeat", str(repeat), "--delay", "80", str(button)], check=True)
+
+
+def pointer_over_program():
+    """Whether the X pointer rests on a window of Halvotren's, such as its
+    open menu. With no window manager, X sends keys to the window under the
+    pointer, so keys typed before the menu is mapped reach the tray instead,
+    even though Windows already counts the menu as shown."""
+    where = subprocess.run(["xdotool", "getmouselocation", "--shell"], stdout=subprocess.PIPE,
+                           stderr=subprocess.DEVNULL, text=True).stdout
+    window = dict(line.split("=", 1) for line in where.split() if "=" in line).get("WINDOW")
+    if not window:
+        return False
+    owner = subprocess.run(["xprop", "-id", window, "WM_CLASS"], stdout=subprocess.PIPE,
+                           stderr=subprocess.DEVNULL, text=True).stdout
+    return '"halvotren.exe"' in owner.lower()
 
 
 def press_keys(*keys):

@@ -17,7 +17,7 @@ class FirewallCommands(BedTestCase, TrayMixin):
         """Sends the command and waits until it has read the firewall."""
         before = len(self.window_reads())
         self.command(identifier)
-        wait_until(lambda: len(self.window_reads()) > before, 10, what="the command's read")
+        wait_until(lambda: len(self.window_reads()) > before, 20, what="the command's read")
 
     def test_start_while_on_and_stop_while_off_change_nothing(self):
         self.start_program()

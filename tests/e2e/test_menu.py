@@ -5,7 +5,8 @@ import unittest
 
 import test_update as update
 from bed import (WM_COMMAND, WM_TRAYNOTIFY, BedTestCase, TrayMixin, click_elsewhere, click_tray,
-                 firewall_events, firewall_value, launched, press_keys, set_firewall, wait_until)
+                 firewall_events, firewall_value, launched, pointer_over_program, press_keys, set_firewall,
+                 wait_until)
 from update_server import refusing_port
 
 ABOUT_START = "Halvotren\nVersion %g\nBy: " % float(os.environ.get("HALVOTREN_VERSION", "0"))
@@ -23,14 +24,15 @@ DELETE = 2
 class TrayMenu(BedTestCase, TrayMixin):
     def open_menu(self):
         click_tray(3)
-        wait_until(lambda: self.driver.call("menus")["count"] == 1, 10, what="the popup menu")
+        wait_until(lambda: self.driver.call("menus")["count"] == 1 and pointer_over_program(), 20,
+                   what="the popup menu under the pointer")
 
     def choose(self, position):
         """Opens the menu and picks the item at `position` (1 = top) by
         keyboard."""
         self.open_menu()
         press_keys(*["Down"] * position, "Return")
-        wait_until(lambda: self.driver.call("menus")["count"] == 0, 10, what="the menu to close")
+        wait_until(lambda: self.driver.call("menus")["count"] == 0, 20, what="the menu to close")
 
     def owned_box(self, caption):
         """The text of a box the tray window owns, with OK alone, once closed."""
@@ -41,7 +43,7 @@ class TrayMenu(BedTestCase, TrayMixin):
         return box["text"]
 
     def assert_launched(self, program, command_line):
-        wait_until(lambda: (program, command_line) in launched(), 10, what="a start of " + program)
+        wait_until(lambda: (program, command_line) in launched(), 20, what="a start of " + program)
 
     def test_the_items_in_order_by_what_each_does(self):
         # The update check meets a loopback port that refuses it, never the
@@ -60,10 +62,10 @@ class TrayMenu(BedTestCase, TrayMixin):
         self.assert_launched("C:\\windows\\system32\\rundll32.exe", CONFIGURE)
         self.assertEqual(2, len(launched()))
         self.choose(3)
-        wait_until(lambda: firewall_value("enabled") == 1, 10, what="Start to switch the firewall on")
+        wait_until(lambda: firewall_value("enabled") == 1, 20, what="Start to switch the firewall on")
         self.wait_tray("green")
         self.choose(4)
-        wait_until(lambda: firewall_value("enabled") == 0, 10, what="Stop to switch the firewall off")
+        wait_until(lambda: firewall_value("enabled") == 0, 20, what="Stop to switch the firewall off")
         # A stop while the monitor saw it on is a fall like any other.
         self.press("Firewall Warning!")
         self.wait_tray("red")

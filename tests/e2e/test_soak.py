@@ -61,7 +61,7 @@ class Soak(BedTestCase, TrayMixin):
         from bed import Driver
         self.start_program()
         self.wait_tray("green")
-        wait_until(lambda: self.held().get("working_set"), 10, what="the program's counters")
+        wait_until(lambda: self.held().get("working_set"), 20, what="the program's counters")
         before = self.held()
 
         dismisser = Dismisser(Driver())

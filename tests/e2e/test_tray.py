@@ -49,7 +49,7 @@ class TrayIcon(BedTestCase, TrayMixin):
         self.wait_tray("green")
         self.post(WM_CLOSE)
         self.assertEqual(0, self.wait_exit())
-        self.assertTrue(self.driver.call("gone", 5000)["ok"], "the window outlived the program")
+        self.assertTrue(self.driver.call("gone", 20000)["ok"], "the window outlived the program")
         self.assertEqual(DELETE, self.tray_calls()[-1])
         self.wait_tray(None)
 

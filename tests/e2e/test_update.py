@@ -195,7 +195,7 @@ class UpdateBed(BedTestCase, TrayMixin):
 
     def assert_still_running(self):
         self.assertIsNone(self.program.poll(), "Halvotren ended")
-        self.assertTrue(self.driver.call("window", 5000)["ok"], "Halvotren's window is gone")
+        self.assertTrue(self.driver.call("window", 20000)["ok"], "Halvotren's window is gone")
 
     def accept_update(self, answer, exe=None, signature=None):
         """Yes to the offer of `answer`: the program removes its icon, ends
@@ -207,7 +207,7 @@ class UpdateBed(BedTestCase, TrayMixin):
         self.check(UPDATE_AVAILABLE)
         self.press(UPDATE_AVAILABLE, IDYES)
         self.assertEqual(0, self.wait_exit(60))
-        self.assertTrue(self.driver.call("gone", 10000)["ok"])
+        self.assertTrue(self.driver.call("gone", 20000)["ok"])
         # NIM_DELETE last: a shell keeps the icon of a program that ended
         # without deleting it until the mouse passes over it.
         self.assertEqual(2, self.tray_calls()[-1], self.tray_calls())
