@@ -252,6 +252,8 @@ class BedTestCase(unittest.TestCase):
         answer = self.driver.call("window", 0)
         self.assertFalse(answer["ok"], "a Halvotren runs %s: pid %s, %s window(s)"
                          % (when, answer.get("pid"), answer.get("windows")))
+        # Wine takes a killed program's icon away by itself, a moment later.
+        wait_until(lambda: not tray_icons(), 20, what="the tray to be empty %s" % when)
 
     # the program
 
