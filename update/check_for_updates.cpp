@@ -214,22 +214,6 @@ static int SignedByPublisher(const char *url, const char *versionText, const cha
     return 1;
 }
 
-// The waiter starts the installer once this program has ended; when no
-// waiter can be made, the installer is started here, as before there was
-// one, and inherits the handle that keeps the package from changing.
-static int StartInstallation(const char *folder, const char *path, HANDLE package)
-{
-    if (StartWaiter(folder, package))
-        return 1;
-    if (!SetHandleInformation(package, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT))
-        return 0;
-    HANDLE installer = StartInstaller(path, TRUE);
-    if (installer == NULL)
-        return 0;
-    CloseHandle(installer);
-    return 1;
-}
-
 // Saves the package in a folder of this update's own, where nobody else can
 // change it, lets Windows Installer check it, and hands it over. A server
 // that answers with an error page, or anything else, must not get it handed

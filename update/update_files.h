@@ -30,12 +30,10 @@ HANDLE SavePackage(const char *path, const char *package, DWORD size);
 // it, so that the round never takes the new folder for a leftover.
 void StopLeftoverRemoval(void);
 
-// Starts the waiter for the package saved in folder and held open by
-// package: 1 when it runs, and from then on it alone starts the installer.
-int StartWaiter(const char *folder, HANDLE package);
-
-// Starts the system's msiexec.exe on the package, from the system folder.
-// Its process handle, or NULL when it could not be started.
-HANDLE StartInstaller(const char *path, BOOL inheritHandles);
+// Hands the package saved at path in folder, held open by package, to the
+// waiter, which starts the system's msiexec.exe on it once this program has
+// ended; when no waiter can be made, starts msiexec.exe at once. 1 when one
+// of them runs; the caller still closes package.
+int StartInstallation(const char *folder, const char *path, HANDLE package);
 
 #endif

@@ -33,7 +33,7 @@ static HANDLE StartProcess(const char *application, char *commandLine, BOOL inhe
 // By its full path, so that an msiexec.exe planted in the current folder
 // never runs; and from the system folder, so that the installation holds
 // no folder of the update's or the program's open as its current one.
-HANDLE StartInstaller(const char *path, BOOL inheritHandles)
+static HANDLE StartInstaller(const char *path, BOOL inheritHandles)
 {
     char application[MAX_PATH];
     char systemFolder[MAX_PATH];
@@ -61,7 +61,7 @@ static int ProgramPath(char path[MAX_PATH])
     return length != 0 && length < MAX_PATH - 1;
 }
 
-int StartWaiter(const char *folder, HANDLE package)
+static int StartWaiter(const char *folder, HANDLE package)
 {
     char program[MAX_PATH];
     char waiter[MAX_PATH];
@@ -86,6 +86,21 @@ int StartWaiter(const char *folder, HANDLE package)
         return 0;
     }
     CloseHandle(started);
+    return 1;
+}
+
+int StartInstallation(const char *folder, const char *path, HANDLE package)
+{
+    if (StartWaiter(folder, package))
+        return 1;
+    // No waiter: the installer is started here, as before there was one,
+    // and inherits the handle that keeps the package from changing.
+    if (!Bequeath(package))
+        return 0;
+    HANDLE installer = StartInstaller(path, TRUE);
+    if (installer == NULL)
+        return 0;
+    CloseHandle(installer);
     return 1;
 }
 
