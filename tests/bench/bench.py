@@ -7,6 +7,7 @@ starts; prints figures beside the goals and never judges them by its exit
 code, which is non-zero only when something could not be measured at all.
 """
 import argparse
+import contextlib
 import glob
 import os
 import random
@@ -243,9 +244,11 @@ def measure_cpu(pid, window):
             "threads": "%d -> %d" % (len(threads_start), len(threads_end))}
 
 
-def run_floor(driver, floor, window):
+@contextlib.contextmanager
+def settled_floor(driver, floor, lifetime):
+    """floor.exe running for `lifetime` seconds, past its settling time:
+    yields its Windows pid and where it was found; kills it if still there."""
     all_well(driver)
-    lifetime = SETTLE_SECONDS + window + 3
     program = subprocess.Popen(["wine", floor, str(int(lifetime))], stdout=subprocess.DEVNULL,
                                stderr=subprocess.DEVNULL)
     try:
@@ -253,7 +256,15 @@ def run_floor(driver, floor, window):
         if program.poll() is not None:
             raise CannotMeasure("floor.exe ended early (exit %d): firewall or services unreachable"
                                 % program.returncode)
-        pid, where = windows_process(program, floor)
+        yield program, windows_process(program, floor)
+    finally:
+        if program.poll() is None:
+            program.kill()
+            program.wait()
+
+
+def run_floor(driver, floor, window):
+    with settled_floor(driver, floor, SETTLE_SECONDS + window + 3) as (program, (pid, where)):
         figures = measure_cpu(pid, window)
         figures["where"] = where
         figures["pid"] = pid
@@ -261,10 +272,6 @@ def run_floor(driver, floor, window):
         if code != 0:
             raise CannotMeasure("floor.exe ended with %d" % code)
         return figures
-    finally:
-        if program.poll() is None:
-            program.kill()
-            program.wait()
 
 
 def start_halvotren(driver):
@@ -601,20 +608,10 @@ def mapped(pid):
 
 
 def floor_at_rest(driver, floor):
-    all_well(driver)
-    program = subprocess.Popen(["wine", floor, str(SETTLE_SECONDS + 3)], stdout=subprocess.DEVNULL,
-                               stderr=subprocess.DEVNULL)
-    try:
-        time.sleep(SETTLE_SECONDS)
-        if program.poll() is not None:
-            raise CannotMeasure("floor.exe ended early (exit %d)" % program.returncode)
-        figures = mapped(windows_process(program, floor)[0])
+    with settled_floor(driver, floor, SETTLE_SECONDS + 3) as (program, (pid, _)):
+        figures = mapped(pid)
         program.wait(timeout=60)
         return figures
-    finally:
-        if program.poll() is None:
-            program.kill()
-            program.wait()
 
 
 def halvotren_around_check(driver):
