@@ -5,15 +5,24 @@
 //
 // A copy of the program that an update started to see the installation
 // through runs as the waiter and as nothing else: no window, no icon, no
-// monitor.
+// monitor. A program that the installation started ends at once, quietly,
+// when it is not the desktop's own user's; the Startup shortcut starts the
+// user's at the next logon.
 #include <windows.h>
 
-#include "../update/update.h"
+#include "session.h"
+#include "tray.h"
+#include "../core/text_format.h"
+#include "../handover/handover.h"
 
 extern "C" void HalvotrenStart(void)
 {
-    int code = RunUpdateWaiter(GetCommandLineA());
-    if (code == WAITER_NOT_ASKED)
-        code = WinMain(GetModuleHandleA(NULL), NULL, (LPSTR) "", SW_SHOWDEFAULT);
+    const char *commandLine = GetCommandLineA();
+    int code = RunUpdateWaiter(commandLine);
+    if (code == WAITER_NOT_ASKED) {
+        code = 0;
+        if (AfterSwitch(commandLine, INSTALLED_SWITCH) == NULL || InDesktopSession())
+            code = WinMain(GetModuleHandleA(NULL), NULL, (LPSTR) "", SW_SHOWDEFAULT);
+    }
     ExitProcess((UINT)code);
 }

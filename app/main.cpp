@@ -5,7 +5,7 @@
 #include "tray.h"
 #include "../watch/status.h"
 #include "../watch/monitor.h"
-#include "../update/update.h"
+#include "../handover/handover.h"
 
 HWND TrayWindow = NULL;
 HINSTANCE ProgramInstance = NULL;

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "tray.h"
+#include "../core/system_library.h"
 #include "../update/update.h"
 #include "../watch/profile.h"
 #include "../watch/status.h"
@@ -38,15 +39,11 @@ int LaunchCommandLine(const char *commandTemplate)
     GetWindowsDirectoryA(windowsDirectory, sizeof windowsDirectory);
     FormatLaunchCommandLine(commandLine, sizeof commandLine, commandTemplate, windowsDirectory);
 
-    STARTUPINFOA startup;
-    PROCESS_INFORMATION process;
-    ZeroMemory(&startup, sizeof startup);
-    startup.cb = sizeof startup;
-    if (!CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
+    HANDLE process = StartProcess(NULL, commandLine, FALSE, 0);
+    if (process == NULL)
         return 1;
     // Nothing waits for the launched program.
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    CloseHandle(process);
     return 0;
 }
 

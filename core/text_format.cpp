@@ -26,3 +26,39 @@ int FormatText(char *buffer, size_t size, const char *format, ...)
     return needed >= 0 && static_cast<size_t>(needed) < size;
 #endif
 }
+
+int AppendText(char *buffer, size_t size, const char *tail)
+{
+    size_t length = 0;
+    while (length < size && buffer[length] != '\0')
+        ++length;
+    const size_t tailLength = strlen(tail);
+    if (length == size || tailLength >= size - length)
+        return 0;
+    memcpy(buffer + length, tail, tailLength + 1);
+    return 1;
+}
+
+int DirectoryLengthFits(unsigned long length, unsigned long asked)
+{
+    return length != 0 && length < asked;
+}
+
+const char *AfterSwitch(const char *commandLine, const char *name)
+{
+    const char *arguments = commandLine;
+    if (*arguments == '"') {
+        arguments = strchr(arguments + 1, '"');
+        if (arguments == nullptr)
+            return nullptr;
+        ++arguments;
+    }
+    while (*arguments != '\0' && *arguments != ' ' && *arguments != '\t')
+        ++arguments;
+    while (*arguments == ' ' || *arguments == '\t')
+        ++arguments;
+    const size_t length = strlen(name);
+    if (strncmp(arguments, name, length) != 0 || (arguments[length] != ' ' && arguments[length] != '\0'))
+        return nullptr;
+    return arguments + length;
+}

@@ -5,20 +5,22 @@
 //
 // A step that fails shows the one failure box itself, while it still holds
 // what it opened, then releases that; its callers only pass the failure on.
+// A package that is checked is handed over, and the hand-over only answers
+// whether it succeeded.
 #include <windows.h>
 
 #include <stdlib.h>
 
-#include "hand_off.h"
 #include "update.h"
-#include "update_files.h"
 #include "update_key.h"
 #include "update_libraries.h"
 #include "update_limits.h"
 #include "update_signature.h"
 #include "version.h"
 #include "version_text.h"
+#include "../core/system_library.h"
 #include "../core/text_format.h"
+#include "../handover/handover.h"
 
 static const char VersionFileUrl[] = "http://www.halvotren.example/downloads/halvotren.ver";
 static const char UserAgent[] = "Halvotren Update Checker";
@@ -214,41 +216,6 @@ static int SignedByPublisher(const char *url, const char *versionText, const cha
     return 1;
 }
 
-// Saves the package in a folder of this update's own, where nobody else can
-// change it, lets Windows Installer check it, and hands it over. A server
-// that answers with an error page, or anything else, must not get it handed
-// to Windows Installer.
-static int HandOver(const char *installer, DWORD size)
-{
-    char folder[MAX_PATH];
-    char path[MAX_PATH];
-    StopLeftoverRemoval();
-    if (!MakeUpdateFolder(folder, sizeof folder))
-        return ShowFailure();
-    int handedOver = 0;
-    HANDLE package = INVALID_HANDLE_VALUE;
-    if (UpdateFilePath(path, folder, InstallerFileName))
-        package = SavePackage(path, installer, size);
-    if (package != INVALID_HANDLE_VALUE) {
-        if (UpdateCalls.MsiVerifyPackageA(path) == ERROR_SUCCESS) {
-            // Removed at the next start of Windows, should the installation
-            // and the program's next start both fail to. Without the rights
-            // to arrange that it merely waits for the next start.
-            MoveFileExA(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
-            handedOver = StartInstallation(folder, path, package);
-        }
-        // The waiter or the installer holds a handle of its own now.
-        CloseHandle(package);
-        if (!handedOver)
-            DeleteFileA(path);
-    }
-    if (!handedOver) {
-        RemoveDirectoryA(folder);
-        ShowFailure();
-    }
-    return handedOver;
-}
-
 static int CheckAndHandOver(void)
 {
     char versionFile[VERSION_FILE_SIZE];
@@ -265,20 +232,21 @@ static int CheckAndHandOver(void)
     DWORD size = 0;
     int handedOver = 0;
     if (DownloadWhole(installerUrl, installer, INSTALLER_LIMIT, &size, &started) &&
-        SignedByPublisher(installerUrl, versionFile, installer, size, &started))
-        handedOver = HandOver(installer, size);
+        SignedByPublisher(installerUrl, versionFile, installer, size, &started)) {
+        handedOver = HandOverPackage(installer, size);
+        if (!handedOver)
+            ShowFailure();
+    }
     free(installer);
     return handedOver;
 }
 
 int CheckForUpdates(void)
 {
-    HMODULE libraries[UPDATE_LIBRARY_COUNT];
-    int handedOver = 0;
-    if (LoadUpdateLibraries(libraries))
-        handedOver = CheckAndHandOver();
-    else
-        ShowFailure();
-    FreeUpdateLibraries(libraries);
+    HMODULE wininet = LoadSystemFunctions(WininetList, &UpdateCalls);
+    if (wininet == NULL)
+        return ShowFailure();
+    const int handedOver = CheckAndHandOver();
+    FreeLibrary(wininet);
     return handedOver;
 }

@@ -158,31 +158,9 @@ int FormatUpdateAvailableText(char *buffer, size_t size, double version,
                          version, newVersionText, url);
 }
 
-int FormatInstallerCommandLine(char *buffer, size_t size, const char *path)
-{
-    return FormatText(buffer, size, "msiexec.exe /i \"%s\"", path);
-}
-
 size_t NextReadSize(size_t received, size_t limit, int probe)
 {
     if (received < limit)
         return limit - received;
     return received == limit && probe ? 1 : 0;
-}
-
-int DirectoryLengthFits(unsigned long length, unsigned long asked)
-{
-    return length != 0 && length < asked;
-}
-
-int AppendText(char *buffer, size_t size, const char *tail)
-{
-    size_t length = 0;
-    while (length < size && buffer[length] != '\0')
-        ++length;
-    const size_t tailLength = strlen(tail);
-    if (length == size || tailLength >= size - length)
-        return 0;
-    memcpy(buffer + length, tail, tailLength + 1);
-    return 1;
 }

@@ -39,26 +39,16 @@ int DecideOffer(double offered, double current, const char *url);
 int InstallerSizeAcceptable(size_t received, int hasContentLength,
                             unsigned long contentLength, size_t limit);
 
-// The message texts and the installer's command line. Each zero-fills the
+// The message texts. Each zero-fills the
 // buffer, then writes at most size - 1 characters: a longer text is cut and
 // stays terminated. 1 when the whole text fitted, 0 when it was cut.
 int FormatNoUpdatesText(char *buffer, size_t size, double version);
 int FormatUpdateAvailableText(char *buffer, size_t size, double version,
                               const char *newVersionText, const char *url);
-int FormatInstallerCommandLine(char *buffer, size_t size, const char *path);
 
 // How many bytes the next read of a download asks for: what is left up to
 // limit. At the limit, 0, or 1 when probing, to find out whether the server
 // has more than limit bytes; the buffer then holds limit + 1. Past it, 0.
 size_t NextReadSize(size_t received, size_t limit, int probe);
-
-// Whether a directory asked for with room for `asked` characters arrived
-// whole: the Windows calls answer 0 on failure and, when it does not fit,
-// the room it needs, which is never below `asked`.
-int DirectoryLengthFits(unsigned long length, unsigned long asked);
-
-// Appends tail to the text in buffer when all of it fits with the
-// terminator: 1. Otherwise 0, with the buffer untouched.
-int AppendText(char *buffer, size_t size, const char *tail);
 
 #endif

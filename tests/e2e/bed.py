@@ -176,14 +176,16 @@ def waiter_processes():
 
 def close_started_programs(driver):
     """Closes every Halvotren that the test did not start itself: one that
-    a waiter or an installation started."""
-    driver.call("target", 0)
+    a waiter or an installation started. The driver acts on each in turn and
+    then on any again."""
     for _ in range(5):
         answer = driver.call("window", 0)
         if not answer["ok"]:
-            return
+            break
+        driver.call("target", answer["pid"])
         driver.call("post", WM_CLOSE, 0, 0)
         driver.call("gone", 20000)
+    driver.call("target", 0)
 
 
 # --- the driver --------------------------------------------------------------

@@ -11,7 +11,7 @@ import unittest
 
 import signing
 import test_update as update
-from bed import BedTestCase, TrayMixin, wait_until, waiter_processes
+from bed import BedTestCase, TrayMixin, prefix_processes, wait_until, waiter_processes
 from timestamp_server import TimestampServer, verify
 from update_server import Answer, UpdateServer
 
@@ -99,10 +99,14 @@ class ReleaseFolder(unittest.TestCase):
 
     def test_the_package_starts_the_program_as_the_user_and_only_with_a_user_interface(self):
         # Type 18 (an exe from an installed file), asynchronous and not
-        # waited for (+192), impersonating: no 0x800 bit.
-        self.assertEqual([["StartHalvotren", "210", "HalvotrenExe", "", ""]], msi_table("CustomAction"))
+        # waited for (+192), impersonating: no 0x800 bit. The program is
+        # told that the installation started it.
+        self.assertEqual([["StartHalvotren", "210", "HalvotrenExe", "/installed", ""]], msi_table("CustomAction"))
         [start] = [row for row in msi_table("InstallExecuteSequence") if row[0] == "StartHalvotren"]
-        self.assertEqual("NOT Installed AND UILevel > 2", start[1])
+        self.assertEqual("NOT Installed AND UILevel > 2 AND NOT HALVOTREN_WAITER", start[1])
+        # The waiter's property reaches the server side of the installation.
+        [secure] = [row[1] for row in msi_table("Property") if row[0] == "SecureCustomProperties"]
+        self.assertIn("HALVOTREN_WAITER", secure.split(";"))
         # The shortcuts live in a profile, so their components are keyed in
         # the user's registry (root 1).
         self.assertEqual({"1"}, {row[1] for row in msi_table("Registry")})
@@ -187,12 +191,15 @@ class UpdateLoop(BedTestCase, TrayMixin):
         return (answer["pid"], answer["windows"]) if answer["ok"] else None
 
     def install_and_run_105(self):
-        """1.05 installed with the basic user interface, which starts it:
-        its pid once its icon is green."""
+        """1.05 installed with the basic user interface, which starts it,
+        telling it so: its pid once its icon is green."""
         self.assertEqual(0, self.install(self.package("1.05"), "/qb"))
         pid, windows = wait_until(self.running, 30, what="the installed program to start")
         self.assertEqual(1, windows)
         self.wait_tray("green")
+        [started] = prefix_processes("Halvotren.exe")
+        with open("/proc/%d/cmdline" % started, "rb") as f:
+            self.assertIn(b"/installed", f.read())
         return pid
 
     def replaced(self, old_pid, what):
@@ -256,11 +263,13 @@ class UpdateLoop(BedTestCase, TrayMixin):
         self.assertTrue(any("Startup" in p or "StartUp" in p for p in found), found)
         self.assertTrue(any(os.sep + "Programs" + os.sep + "Halvotren.lnk" in p for p in found), found)
         self.assert_none_starts("a silent install started Halvotren")
-        self.assertEqual(0, self.uninstalled(self.package("1.05")))
 
-        # With a user interface, the installation starts what it installed.
-        old_pid = self.install_and_run_105()
-
+        # 1.05 runs from its release's build folder, not from where it is
+        # installed: the waiter starts the program the installation put in
+        # place, wherever the old one ran.
+        old_pid = self.start_program(exe=os.path.join(BUILD, "release-test-1.05", "Halvotren.exe"))["pid"]
+        # The driver watches who starts what from now on.
+        self.driver.call("processes")
         for name in os.listdir(self.sites["1.1"]):
             with open(os.path.join(self.sites["1.1"], name), "rb") as f:
                 self.server.serve("/downloads/" + name, Answer(f.read()))
@@ -268,15 +277,26 @@ class UpdateLoop(BedTestCase, TrayMixin):
         self.box(update.UPDATE_AVAILABLE, timeout=update.BOX_TIMEOUT)
         self.press(update.UPDATE_AVAILABLE, update.IDYES)
         # 1.05 takes the package its publisher's update key signed; Wine's
-        # own Windows Installer upgrades it in place and starts the new version.
+        # own Windows Installer upgrades it in place, and the waiter starts
+        # the new version.
         wait_until(lambda: self.installed_version() == "1.1", 120, interval=1,
                    what="the installed program to become 1.1")
         self.installed[-1] = self.package("1.1")
-        _, windows = self.replaced(old_pid, "Halvotren 1.1 to start")
+        new_pid, windows = self.replaced(old_pid, "Halvotren 1.1 to start")
         self.assertEqual(1, windows, "exactly one Halvotren runs")
+        self.assertTrue(self.driver.call("target", new_pid)["ok"])
         self.wait_tray("green")
-        # The waiter saw the installation finish and started nothing.
+        # Started by the waiter, which the old program started, and not by
+        # the installation, which would have said so on its command line.
+        parent = self.driver.call("window", 1000)["parent"]
+        seen = self.driver.call("processes")["processes"]
+        self.assertIn([parent, old_pid, "Halvotren.exe"], seen, "1.1's parent %d is not the waiter" % parent)
         self.assert_update_cleared()
+        # The installed program, which Windows Installer names, and not
+        # the one that ran.
+        [started] = prefix_processes("Halvotren.exe")
+        with open("/proc/%d/cmdline" % started, "rb") as f:
+            self.assertEqual(INSTALLED.encode(), f.read().rstrip(b"\0"))
         self.assertEqual(1, self.running()[1], "exactly one Halvotren runs")
         self.assertEqual(1, len(self.server.seen("/downloads/Halvotren-1.1.msi")))
         self.assertEqual(1, len(self.server.seen("/downloads/Halvotren-1.1.msi.sig")))

@@ -15,7 +15,7 @@ import subprocess
 import tempfile
 import unittest
 
-from bed import (BED_C, EXE, BedTestCase, TrayMixin, clear_launched, close_started_programs, launched,
+from bed import (BED_C, EXE, PREFIX, WM_CLOSE, BedTestCase, TrayMixin, clear_launched, close_started_programs, launched,
                  set_firewall, wait_until, waiter_processes, wine)
 from update_server import Answer, UpdateServer
 
@@ -121,7 +121,11 @@ def update_folders():
 def remove_update_folders():
     unix = temp_folder()[1]
     for name in update_folders():
-        shutil.rmtree(os.path.join(unix, name), ignore_errors=True)
+        path = os.path.join(unix, name)
+        if os.path.islink(path):
+            os.remove(path)
+        else:
+            shutil.rmtree(path, ignore_errors=True)
     for path in (RECEIVED, MSIEXEC_EXIT):
         if os.path.exists(path):
             os.remove(path)
@@ -197,7 +201,7 @@ class UpdateBed(BedTestCase, TrayMixin):
         self.assertIsNone(self.program.poll(), "Halvotren ended")
         self.assertTrue(self.driver.call("window", 20000)["ok"], "Halvotren's window is gone")
 
-    def accept_update(self, answer, exe=None, signature=None):
+    def accept_update(self, answer, exe=None, signature=None, installer_runs=True):
         """Yes to the offer of `answer`: the program removes its icon, ends
         with status 0 and leaves the installation to its waiter."""
         clear_pending_renames()
@@ -210,27 +214,41 @@ class UpdateBed(BedTestCase, TrayMixin):
         self.assertTrue(self.driver.call("gone", 20000)["ok"])
         # NIM_DELETE last: a shell keeps the icon of a program that ended
         # without deleting it until the mouse passes over it.
-        self.assertEqual(2, self.tray_calls()[-1], self.tray_calls())
-        wait_until(launched, 30, what="msiexec to be started")
+        calls = self.tray_calls()
+        self.assertTrue(calls and calls[-1] == 2,
+                        "no NIM_DELETE (2) as the last tray call before the hand-over: %s" % calls)
+        if installer_runs:
+            wait_until(launched, 30, what="msiexec to be started")
         wait_until(lambda: not waiter_processes(), 60, what="the waiter to end")
 
+    def assert_started_again(self, attempt=0):
+        """The waiter started the program again: one window, watching again.
+        Closed, once its start has removed what the update left."""
+        answer = self.driver.call("window", 30000)
+        self.assertTrue(answer["ok"], "Halvotren did not come back")
+        self.assertEqual(1, answer["windows"])
+        self.wait_tray("green", 30)
+        folder = os.path.dirname(installer_paths(attempt)[1])
+        wait_until(lambda: not os.path.exists(folder), 60, what="the update's folder to be removed")
+        close_started_programs(self.driver)
+
     def expect_installed(self, answer, exe=None, signature=None, attempt=0):
-        """The waiter starts msiexec on the saved package, which the stand-in
-        reads whole, and since it reports success, deletes the package and
-        starts nothing."""
+        """The waiter starts msiexec with its property on the saved package,
+        which the stand-in reads whole, and since it reports success,
+        deletes the package and starts the installed program: here, with
+        nothing installed, the one that ran."""
         windows_path, unix_path = installer_paths(attempt)
         self.accept_update(answer, exe, signature)
         self.assertEqual([INSTALLER_PATH], [r.path for r in self.server.seen(INSTALLER_PATH)])
         self.assertEqual("Halvotren Update Checker", self.server.seen(INSTALLER_PATH)[0].user_agent)
         self.assertEqual([("C:\\windows\\system32\\msiexec.exe",
-                           'msiexec.exe /i "%s"' % windows_path)], launched())
+                           'msiexec.exe /i "%s" HALVOTREN_WAITER=1' % windows_path)], launched())
         with open(RECEIVED, "rb") as f:
             self.assertEqual(answer.body, f.read())
         # Delete at the next start of Windows too: the path as the system
         # spells it, then an empty destination.
         self.assertEqual(["\\??\\" + windows_path, ""], pending_renames())
-        self.assertFalse(os.path.exists(unix_path), "the waiter left the package behind")
-        self.assertFalse(self.driver.call("window", 0)["ok"], "the waiter started Halvotren")
+        self.assert_started_again(attempt)
 
     def expect_refused(self, answer, signature=None, version_file=OFFER):
         """Yes to the offer of `answer` (the program runs already): the
@@ -322,77 +340,6 @@ class UpdateCheck(UpdateBed):
         self.assertEqual([], [r for r in self.server.seen() if r.path != VERSION_PATH])
         self.assert_still_watching()
 
-    # the installer
-
-    def test_yes_saves_the_installer_and_starts_it_with_msiexec(self):
-        package = test_package()
-        # The largest installer taken is 999,999 bytes; a package padded to
-        # that size is still one for Windows Installer.
-        cases = (
-            ("package", Answer(package)),
-            ("package at the size limit", Answer(padded(package, INSTALLER_LIMIT))),
-            ("package at the size limit, no length given",
-             Answer(padded(package, INSTALLER_LIMIT), length=False)),
-        )
-        for name, answer in cases:
-            with self.subTest(installer=name):
-                self.expect_installed(answer)
-                # Built without an update key, it asks for no signature.
-                self.assertEqual([], self.server.seen(SIGNATURE_PATH))
-
-    def test_an_installation_that_does_not_finish_brings_the_program_back(self):
-        with open(MSIEXEC_EXIT, "w") as f:
-            f.write("1603")
-        self.accept_update(Answer(test_package()))
-        # Started again from where it ran: one window, watching again.
-        answer = self.driver.call("window", 30000)
-        self.assertTrue(answer["ok"], "Halvotren did not come back")
-        self.assertEqual(1, answer["windows"])
-        self.wait_tray("green", 30)
-        self.assertFalse(os.path.exists(installer_paths()[1]), "the waiter left the package behind")
-        # The program's next start removes what the update left.
-        wait_until(lambda: not update_folders(), 60, what="the update's folder to be removed")
-
-    def test_a_package_file_someone_holds_open_is_never_the_one_run(self):
-        # A leftover that another program holds open for writing cannot be
-        # removed, so the update takes a new folder and a new file.
-        windows_path, unix_path = installer_paths(0)
-        os.makedirs(os.path.dirname(unix_path))
-        with open(unix_path, "wb") as f:
-            f.write(b"not the package")
-        self.assertTrue(self.driver.call("hold", windows_path)["ok"])
-        self.addCleanup(self.driver.call, "release")
-        self.expect_installed(Answer(test_package()), attempt=1)
-        with open(unix_path, "rb") as f:
-            self.assertEqual(b"not the package", f.read())
-
-    def test_without_a_waiter_the_program_starts_the_installer_itself(self):
-        # A program whose own path does not fit the waiter's command line
-        # cannot make one; the update goes on all the same.
-        deep = tempfile.mkdtemp(prefix="halvotren-deep-")
-        self.addCleanup(shutil.rmtree, deep)
-        folder = os.path.join(deep, *["a-folder-name-of-forty-characters-each--"] * 7)
-        os.makedirs(folder)
-        exe = os.path.join(folder, "Halvotren.exe")
-        shutil.copy(EXE, exe)
-        package = test_package()
-        self.accept_update(Answer(package), exe=exe)
-        self.assertEqual([("C:\\windows\\system32\\msiexec.exe",
-                           'msiexec.exe /i "%s"' % installer_paths()[0])], launched())
-        with open(RECEIVED, "rb") as f:
-            self.assertEqual(package, f.read())
-
-    def test_a_waiter_command_line_not_the_programs_own_starts_nothing(self):
-        # Malformed; then well formed but naming handles it never inherited.
-        for arguments, code in ((["/update-waiter", "8", "x"], 2),
-                                (["/update-waiter", "4000000", "4000004", "C:\\Program Files\\x y.exe"], 3)):
-            with self.subTest(arguments=arguments):
-                ended = subprocess.run(["wine", EXE, *arguments], stdout=subprocess.DEVNULL,
-                                       stderr=subprocess.DEVNULL, timeout=60)
-                self.assertEqual(code, ended.returncode)
-                self.assertFalse(self.driver.call("window", 0)["ok"], "a window appeared")
-        self.assertEqual([], launched())
-
     # failures
 
     def test_failures_to_read_the_version_file_show_the_error(self):
@@ -471,6 +418,149 @@ class UpdateCheck(UpdateBed):
         self.press(UPDATE_AVAILABLE, IDYES)
         self.assert_failure_box()
         self.assertEqual([VERSION_PATH, INSTALLER_PATH], [r.path for r in self.server.seen()])
+
+
+class HandOver(UpdateBed):
+    """The package saved, proven and handed to the waiter, which sees the
+    installation through and starts a program again; and what updates
+    leave behind."""
+
+    def test_yes_saves_the_installer_and_starts_it_with_msiexec(self):
+        package = test_package()
+        # The largest installer taken is 999,999 bytes; a package padded to
+        # that size is still one for Windows Installer.
+        cases = (
+            ("package", Answer(package)),
+            ("package at the size limit", Answer(padded(package, INSTALLER_LIMIT))),
+            ("package at the size limit, no length given",
+             Answer(padded(package, INSTALLER_LIMIT), length=False)),
+        )
+        for name, answer in cases:
+            with self.subTest(installer=name):
+                self.expect_installed(answer)
+                # Built without an update key, it asks for no signature.
+                self.assertEqual([], self.server.seen(SIGNATURE_PATH))
+
+    def test_the_waiter_brings_the_old_program_back_unless_windows_restarts(self):
+        package = test_package()
+        msiexec = os.path.join(PREFIX, "drive_c", "windows", "system32", "msiexec.exe")
+        for ending in ("1603", "none", "1641"):
+            with self.subTest(installer_ended=ending):
+                if ending == "none":
+                    # A stand-in that is no program: the installer cannot
+                    # be started at all.
+                    os.replace(msiexec, msiexec + ".kept")
+                    with open(msiexec, "wb") as f:
+                        f.write(b"no program")
+                else:
+                    with open(MSIEXEC_EXIT, "w") as f:
+                        f.write(ending)
+                try:
+                    self.accept_update(Answer(package), installer_runs=ending != "none")
+                finally:
+                    if ending == "none":
+                        os.replace(msiexec + ".kept", msiexec)
+                if ending != "1641":
+                    self.assert_started_again()
+                    continue
+                # Windows Installer is restarting the machine: nothing is
+                # started, and what the waiter deleted is no restart's doing.
+                self.assertFalse(self.driver.call("window", 20000)["ok"], "a Halvotren was started")
+                folder = os.path.dirname(installer_paths()[1])
+                self.assertEqual(["Halvotren.exe"], os.listdir(folder), "the waiter left the package behind")
+
+    def test_a_package_file_someone_holds_open_is_never_the_one_run(self):
+        # A leftover that another program holds open for writing cannot be
+        # removed, so the update takes a new folder and a new file.
+        windows_path, unix_path = installer_paths(0)
+        os.makedirs(os.path.dirname(unix_path))
+        with open(unix_path, "wb") as f:
+            f.write(b"not the package")
+        self.assertTrue(self.driver.call("hold", windows_path)["ok"])
+        self.addCleanup(self.driver.call, "release")
+        self.expect_installed(Answer(test_package()), attempt=1)
+        with open(unix_path, "rb") as f:
+            self.assertEqual(b"not the package", f.read())
+
+    def test_an_update_that_cannot_be_handed_over_safely_is_refused(self):
+        # A program whose own path does not fit the waiter's command line
+        # cannot make a waiter; without one there is no hand-over, since an
+        # installer started without it might leave nothing watching.
+        deep = tempfile.mkdtemp(prefix="halvotren-deep-")
+        self.addCleanup(shutil.rmtree, deep)
+        folder = os.path.join(deep, *["a-folder-name-of-forty-characters-each--"] * 7)
+        os.makedirs(folder)
+        shutil.copy(EXE, os.path.join(folder, "Halvotren.exe"))
+        cases = (("no waiter", os.path.join(folder, "Halvotren.exe"), {}),
+                 # The test build changes the saved package, as another
+                 # program could between its write and its reopening.
+                 ("the saved package changed", os.environ["HALVOTREN_QUICK_EXE"],
+                  {"HALVOTREN_CHANGE_SAVED_PACKAGE": "1"}))
+        for name, exe, environment in cases:
+            with self.subTest(case=name):
+                self.start_program(exe=exe, recorders=("msiexec.exe",), environment=environment)
+                self.expect_refused(Answer(test_package()))
+                self.wait_tray("green")
+                self.post(WM_CLOSE)
+                self.assertEqual(0, self.wait_exit())
+
+    def test_a_waiter_command_line_not_the_programs_own_starts_nothing(self):
+        # Malformed; then well formed but naming handles it never inherited.
+        # The recorder stands in for msiexec, so an installer started would
+        # show in its log.
+        environment = dict(os.environ, WINEDLLOVERRIDES="msiexec.exe=n")
+        for arguments, code in ((["/update-waiter", "8", "x"], 2),
+                                (["/update-waiter", "4000000", "4000004", "C:\\Program Files\\x y.exe"], 3)):
+            with self.subTest(arguments=arguments):
+                ended = subprocess.run(["wine", EXE, *arguments], stdout=subprocess.DEVNULL,
+                                       stderr=subprocess.DEVNULL, env=environment, timeout=60)
+                self.assertEqual(code, ended.returncode)
+        # A program the waiter started would have come by now.
+        self.assertFalse(self.driver.call("window", 20000)["ok"], "a Halvotren was started")
+        self.assertEqual([], launched())
+
+    def test_leftovers_are_removed_only_when_they_hold_nothing_but_an_updates_files(self):
+        temp = temp_folder()[1]
+        target = tempfile.mkdtemp(prefix="halvotren-elsewhere-")
+        self.addCleanup(shutil.rmtree, target)
+        contents = {target: [INSTALLER_NAME, "Halvotren.exe"],
+                    os.path.join(temp, UPDATE_FOLDER + "6"): ["Halvotren.exe", "notes.txt"],
+                    os.path.join(temp, UPDATE_FOLDER + "7"): [INSTALLER_NAME, "Halvotren.exe"]}
+        for folder, names in contents.items():
+            os.makedirs(folder, exist_ok=True)
+            for name in names:
+                open(os.path.join(folder, name), "w").close()
+        os.symlink(target, os.path.join(temp, UPDATE_FOLDER + "5"))
+        self.start_program()
+        # Each round takes the folders in order, so once the last is gone
+        # the round has been past the others.
+        wait_until(lambda: not os.path.exists(os.path.join(temp, UPDATE_FOLDER + "7")), 30,
+                   what="the update's leftover to be removed")
+        self.assertEqual([UPDATE_FOLDER + "5", UPDATE_FOLDER + "6"], update_folders())
+        self.assertEqual(sorted(contents[target]), sorted(os.listdir(os.path.join(temp, UPDATE_FOLDER + "5"))))
+        self.assertEqual(["Halvotren.exe", "notes.txt"], sorted(os.listdir(os.path.join(temp, UPDATE_FOLDER + "6"))))
+
+    def test_an_update_runs_whole_while_another_halvotren_starts(self):
+        # The other's removal of leftovers runs while this one makes its
+        # folder, saves the package and starts its waiter; the package is
+        # the largest taken, to give it time to meet them.
+        package = padded(test_package(), INSTALLER_LIMIT)
+        self.start_program(recorders=("msiexec.exe",))
+        self.offer(OFFER, Answer(package))
+        self.check(UPDATE_AVAILABLE)
+        self.press(UPDATE_AVAILABLE, IDYES)
+        other = subprocess.Popen(["wine", EXE], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.assertEqual(0, self.wait_exit(60), "the update was not handed over")
+        wait_until(launched, 30, what="msiexec to be started")
+        with open(RECEIVED, "rb") as f:
+            self.assertEqual(package, f.read())
+        wait_until(lambda: not waiter_processes(), 60, what="the waiter to end")
+        self.assertEqual(0, self.box_count(ERROR))
+        # The other, and the one the waiter started again.
+        wait_until(lambda: self.driver.call("window", 0).get("windows") == 2, 30,
+                   what="the other Halvotren and the one started again")
+        close_started_programs(self.driver)
+        self.assertEqual(0, other.wait(30))
 
 
 class SlowServer(UpdateBed):

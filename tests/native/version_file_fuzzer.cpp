@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes to the version file handling the way the update
 // check does, and aborts on anything its declarations rule out. The version
 // file comes from a server, so every byte of it is hostile input.
+#include "handover/hand_off.h"
 #include "update/version_text.h"
 
 #include <locale.h>

@@ -32,5 +32,5 @@ cppcheck \
   --suppressions-list="$here/cppcheck-suppressions.txt" \
   --quiet \
   --template='{file}:{line}:{column}: {severity}: {message} [{id}]' \
-  app watch update core signature
+  app watch update handover core signature
 echo "run_cppcheck: no findings"

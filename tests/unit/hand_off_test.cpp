@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "update/hand_off.h"
+#include "handover/hand_off.h"
 
 namespace {
 
@@ -85,14 +85,19 @@ TEST(WaiterCommandLine, OnlyTheExactFormIsObeyed)
     EXPECT_EQ(WAITER_ORDERS, Read(head + " 8 12 \"C:\\" + std::string(WAITER_PATH_SIZE - 4, 'a') + "\""));
 }
 
-TEST(InstallationFinished, OnlySuccessWithOrWithoutARestart)
+TEST(ProgramAfterInstaller, TheNewOneWhenItFinishedNothingWhileWindowsRestartsElseTheOld)
 {
-    for (unsigned long code : {0ul, 3010ul, 1641ul})
-        EXPECT_TRUE(InstallationFinished(code)) << code;
+    // Done, and done but for a restart that completes it.
+    for (unsigned long code : {0ul, 3010ul})
+        EXPECT_EQ(START_INSTALLED_PROGRAM, ProgramAfterInstaller(1, code)) << code;
+    EXPECT_EQ(START_NOTHING, ProgramAfterInstaller(1, 1641));
     // Cancelled, failed, another installation running, a package refused,
     // no rights, still running, killed.
     for (unsigned long code : {1602ul, 1603ul, 1618ul, 1619ul, 1620ul, 1625ul, 1925ul, 259ul, 1ul, 0xFFFFFFFFul})
-        EXPECT_FALSE(InstallationFinished(code)) << code;
+        EXPECT_EQ(START_OLD_PROGRAM, ProgramAfterInstaller(1, code)) << code;
+    // An installer that never ran, or was not seen to end, finished nothing.
+    for (unsigned long code : {0ul, 3010ul, 1641ul})
+        EXPECT_EQ(START_OLD_PROGRAM, ProgramAfterInstaller(0, code)) << code;
 }
 
 TEST(UpdatePaths, FolderNamesAndFileNamesReplaced)
@@ -114,4 +119,20 @@ TEST(UpdatePaths, FolderNamesAndFileNamesReplaced)
     char bare[16] = "Halvotren.exe";
     EXPECT_FALSE(ReplaceFileName(bare, sizeof bare, "x"));
     EXPECT_STREQ("Halvotren.exe", bare);
+}
+
+TEST(UpdatePaths, OnlyTheUpdatesOwnFilesMakeALeftover)
+{
+    for (const char *name : {"~halvotren_installer.msi", "Halvotren.exe"}) {
+        EXPECT_TRUE(IsUpdateFolderEntry(name, 1)) << name;
+        // A folder or a link of that name is not what an update makes.
+        EXPECT_FALSE(IsUpdateFolderEntry(name, 0)) << name;
+    }
+    for (const char *name : {".", ".."})
+        EXPECT_TRUE(IsUpdateFolderEntry(name, 0)) << name;
+    for (const char *name : {"notes.txt", "HALVOTREN.EXE", "Halvotren.exe.bak", "~halvotren_installer.ms", "...", ".x",
+                             ""}) {
+        EXPECT_FALSE(IsUpdateFolderEntry(name, 1)) << name;
+        EXPECT_FALSE(IsUpdateFolderEntry(name, 0)) << name;
+    }
 }

@@ -1,4 +1,6 @@
 #include "../../update/version_text.h"
+#include "../../core/text_format.h"
+#include "../../handover/hand_off.h"
 
 #include <gtest/gtest.h>
 
@@ -458,7 +460,7 @@ TEST(FormatTexts, WriteTheMessagesAndCommandLine)
 
     EXPECT_EQ(1, FormatInstallerCommandLine(buffer, sizeof buffer,
                                             "C:\\Documents and Settings\\a\\Temp\\Setup.msi"));
-    EXPECT_STREQ("msiexec.exe /i \"C:\\Documents and Settings\\a\\Temp\\Setup.msi\"", buffer);
+    EXPECT_STREQ("msiexec.exe /i \"C:\\Documents and Settings\\a\\Temp\\Setup.msi\" HALVOTREN_WAITER=1", buffer);
 }
 
 TEST(FormatTexts, ZeroFillAndCutAtTheBufferSize)
@@ -481,7 +483,7 @@ TEST(FormatTexts, ZeroFillAndCutAtTheBufferSize)
     EXPECT_EQ(1023u, strlen(buffer));
 
     // Exactly fitting, one short, and the smallest buffers.
-    const char *const fullText = "msiexec.exe /i \"a.msi\"";
+    const char *const fullText = "msiexec.exe /i \"a.msi\" HALVOTREN_WAITER=1";
     const size_t fullLength = strlen(fullText);
     EXPECT_EQ(1, FormatInstallerCommandLine(buffer, fullLength + 1, "a.msi"));
     EXPECT_STREQ(fullText, buffer);

@@ -1,9 +1,9 @@
-// The decisions of an update's hand-off to its waiter: the copy of this
-// program that starts the installer once the program has ended, and starts
-// the program again when the installation did not finish. No Windows
-// header: these are tested on any compiler.
-#ifndef HALVOTREN_UPDATE_HAND_OFF_H
-#define HALVOTREN_UPDATE_HAND_OFF_H
+// The decisions of an update's hand-over to its waiter: the copy of this
+// program that starts the installer once the program has ended, and then
+// starts a program again. No Windows header: these are tested on any
+// compiler.
+#ifndef HALVOTREN_HANDOVER_HAND_OFF_H
+#define HALVOTREN_HANDOVER_HAND_OFF_H
 
 #include <stddef.h>
 
@@ -13,9 +13,16 @@
 // The waiter's folder in the temporary folder is "~halvotren_update" and a
 // number; a name taken by something that cannot be removed is passed over.
 #define UPDATE_FOLDER_ATTEMPTS 8
+// The two files of an update's folder: the package and the waiter.
+extern const char InstallerFileName[];
+extern const char WaiterFileName[];
 // Room for the program's path on the waiter's command line, terminator
 // included.
 #define WAITER_PATH_SIZE 260
+
+// The package's property that tells it the waiter runs it: the waiter then
+// starts the program itself, as the account it ran as.
+#define WAITER_PROPERTY "HALVOTREN_WAITER"
 
 enum WaiterCommand { NOT_A_WAITER, WAITER_MALFORMED, WAITER_ORDERS };
 
@@ -33,10 +40,19 @@ int FormatWaiterCommandLine(char *buffer, size_t size, const char *waiter, unsig
 int ReadWaiterCommandLine(const char *commandLine, unsigned *process, unsigned *package,
                           char program[WAITER_PATH_SIZE]);
 
-// Windows Installer's exit codes for an installation that finished: done,
-// done but a restart is needed, done and a restart has begun. The package
-// then starts the new version itself.
-int InstallationFinished(unsigned long exitCode);
+// The installer's command line for the package at path, quoted, with the
+// waiter's property. 1 when it fitted.
+int FormatInstallerCommandLine(char *buffer, size_t size, const char *path);
+
+enum ProgramToStart { START_INSTALLED_PROGRAM, START_OLD_PROGRAM, START_NOTHING };
+
+// What the waiter starts once the installer has ended with exitCode (ended
+// is 0 when it could not be started or waited for): the program the
+// installation put in place when it finished, even if a restart must
+// complete it; nothing while Windows restarts; otherwise the old program,
+// so that an update that was cancelled, refused or failed leaves the
+// firewall watched.
+int ProgramAfterInstaller(int ended, unsigned long exitCode);
 
 // The name of the update's folder for this attempt (0 to
 // UPDATE_FOLDER_ATTEMPTS - 1) in the temporary folder temp, which ends in a
@@ -47,5 +63,10 @@ int FormatUpdateFolderName(char *folder, size_t size, const char *temp, int atte
 // the folder, backslash included). 0, with path untouched, when path has no
 // backslash or the result does not fit.
 int ReplaceFileName(char *path, size_t size, const char *name);
+
+// 1 when an entry of a leftover update folder is one an update puts there:
+// the package or the waiter as a plain file (not a folder, not a link), or
+// the folder's own "." and "..".
+int IsUpdateFolderEntry(const char *name, int plainFile);
 
 #endif

@@ -2,47 +2,36 @@
 // installation through. The program hands it its own process and the saved
 // package and ends; the waiter starts the installer once the program has
 // ended, so that the package never finds it running, waits for the
-// installer however long it takes, deletes the package and, unless the
-// installation finished (the package then starts the new version), starts
-// the program again: the firewall is never left unwatched by an update that
-// was cancelled, refused or failed. It has no window, no icon, no monitor.
+// installer however long it takes, deletes the package and then starts a
+// program again, whatever became of the installation: the new version when
+// it finished, the old one when it did not. Either runs as the account the
+// old one ran as, since the waiter does; the firewall is never left
+// unwatched by an update. It has no window, no icon, no monitor.
 #include <windows.h>
 
 #include "hand_off.h"
-#include "update.h"
+#include "handover.h"
 #include "update_files.h"
-#include "update_libraries.h"
-#include "version_text.h"
+#include "../core/system_library.h"
 #include "../core/text_format.h"
 
 #define WAITER_COMMAND_LINE_SIZE (3 * MAX_PATH)
 
-// A started process's handle, or NULL; the caller closes it.
-static HANDLE StartProcess(const char *application, char *commandLine, BOOL inheritHandles, const char *folder)
-{
-    STARTUPINFOA startup;
-    PROCESS_INFORMATION process;
-    ZeroMemory(&startup, sizeof startup);
-    startup.cb = sizeof startup;
-    if (!CreateProcessA(application, commandLine, NULL, NULL, inheritHandles, 0, NULL, folder, &startup, &process))
-        return NULL;
-    CloseHandle(process.hThread);
-    return process.hProcess;
-}
+// The package's program component, whose key path is the installed
+// Halvotren.exe: its GUID is fixed in the package for good.
+static const char ProgramComponent[] = "{3E9B7F21-8C4A-4D5E-B6F0-1A2C3D4E5F61}";
+#define INSTALLSTATE_LOCAL 3
 
 // By its full path, so that an msiexec.exe planted in the current folder
-// never runs; and from the system folder, so that the installation holds
-// no folder of the update's or the program's open as its current one.
-static HANDLE StartInstaller(const char *path, BOOL inheritHandles)
+// never runs. Every process of an update runs in the system folder.
+static HANDLE StartInstaller(const char *path)
 {
     char application[MAX_PATH];
-    char systemFolder[MAX_PATH];
     char commandLine[WAITER_COMMAND_LINE_SIZE];
     if (!SystemFilePath(application, sizeof application, "msiexec.exe") ||
-        !SystemFilePath(systemFolder, sizeof systemFolder, "") ||
         !FormatInstallerCommandLine(commandLine, sizeof commandLine, path))
         return NULL;
-    return StartProcess(application, commandLine, inheritHandles, systemFolder);
+    return StartProcess(application, commandLine, FALSE, 1);
 }
 
 // A handle is passed on only when marked inheritable; under Wine only this
@@ -61,7 +50,7 @@ static int ProgramPath(char path[MAX_PATH])
     return length != 0 && length < MAX_PATH - 1;
 }
 
-static int StartWaiter(const char *folder, HANDLE package)
+int StartWaiter(const char *folder, HANDLE package)
 {
     char program[MAX_PATH];
     char waiter[MAX_PATH];
@@ -73,45 +62,38 @@ static int StartWaiter(const char *folder, HANDLE package)
     HANDLE started = NULL;
     HANDLE self = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, GetCurrentProcessId());
     if (self != NULL) {
-        char systemFolder[MAX_PATH];
         char commandLine[WAITER_COMMAND_LINE_SIZE];
-        if (Bequeath(self) && Bequeath(package) && SystemFilePath(systemFolder, sizeof systemFolder, "") &&
+        if (Bequeath(self) && Bequeath(package) &&
             FormatWaiterCommandLine(commandLine, sizeof commandLine, waiter, HandleToULong(self),
                                     HandleToULong(package), program))
-            started = StartProcess(waiter, commandLine, TRUE, systemFolder);
+            started = StartProcess(waiter, commandLine, TRUE, 1);
         CloseHandle(self);
     }
-    if (started == NULL) {
-        DeleteFileA(waiter);
+    if (started == NULL)
         return 0;
-    }
     CloseHandle(started);
     return 1;
 }
 
-int StartInstallation(const char *folder, const char *path, HANDLE package)
+// Where Windows Installer put the program, into path: 1 when it names one.
+static int InstalledProgramPath(char path[MAX_PATH])
 {
-    if (StartWaiter(folder, package))
-        return 1;
-    // No waiter: the installer is started here, as before there was one,
-    // and inherits the handle that keeps the package from changing.
-    if (!Bequeath(package))
+    InstallerFunctions msi;
+    HMODULE library = LoadSystemFunctions(MsiList, &msi);
+    if (library == NULL)
         return 0;
-    HANDLE installer = StartInstaller(path, TRUE);
-    if (installer == NULL)
-        return 0;
-    CloseHandle(installer);
-    return 1;
+    DWORD size = MAX_PATH;
+    const int located = msi.MsiLocateComponentA(ProgramComponent, path, &size) == INSTALLSTATE_LOCAL;
+    FreeLibrary(library);
+    return located;
 }
 
-// From the waiter's own current folder, the system folder: the program
-// needs no other, and holds no folder open that an uninstall removes.
-static void StartProgramAgain(const char *program)
+static void StartProgram(const char *program)
 {
     char commandLine[MAX_PATH + 2];
     if (!FormatText(commandLine, sizeof commandLine, "\"%s\"", program))
         return;
-    HANDLE process = StartProcess(program, commandLine, FALSE, NULL);
+    HANDLE process = StartProcess(program, commandLine, FALSE, 1);
     if (process != NULL)
         CloseHandle(process);
 }
@@ -127,27 +109,29 @@ int RunUpdateWaiter(const char *commandLine)
     HANDLE oldProgram = ULongToHandle(processValue);
     HANDLE packageFile = ULongToHandle(packageValue);
 
-    // Only what the program handed down will do: a process, which has ended
-    // once the wait is over, and the package's file. Without them nothing
+    // Only what the program handed down will do: the package's file, and a
+    // process, which has ended once the wait is over. Without them nothing
     // is known about the update, so nothing is deleted and nothing started.
     DWORD exitCode = 0;
-    if (WaitForSingleObject(oldProgram, INFINITE) != WAIT_OBJECT_0 || !GetExitCodeProcess(oldProgram, &exitCode) ||
-        GetFileType(packageFile) != FILE_TYPE_DISK || !ProgramPath(package) ||
-        !ReplaceFileName(package, sizeof package, InstallerFileName))
+    if (GetFileType(packageFile) != FILE_TYPE_DISK || !ProgramPath(package) ||
+        !ReplaceFileName(package, sizeof package, InstallerFileName) ||
+        WaitForSingleObject(oldProgram, INFINITE) != WAIT_OBJECT_0 || !GetExitCodeProcess(oldProgram, &exitCode))
         return WAITER_EXIT_CANNOT_WAIT;
     CloseHandle(oldProgram);
 
-    int finished = 0;
-    HANDLE installer = StartInstaller(package, FALSE);
+    // The old program has ended: from here on, whatever fails, a program is
+    // started again.
+    int ended = 0;
+    HANDLE installer = StartInstaller(package);
     if (installer != NULL) {
-        if (WaitForSingleObject(installer, INFINITE) != WAIT_OBJECT_0)
-            return WAITER_EXIT_CANNOT_WAIT;
-        finished = GetExitCodeProcess(installer, &exitCode) && InstallationFinished(exitCode);
+        ended = WaitForSingleObject(installer, INFINITE) == WAIT_OBJECT_0 && GetExitCodeProcess(installer, &exitCode);
         CloseHandle(installer);
     }
     CloseHandle(packageFile);
     DeleteFileA(package);
-    if (!finished)
-        StartProgramAgain(program);
+    const int next = ProgramAfterInstaller(ended, exitCode);
+    // The package's path is spent; it takes the installed program's.
+    if (next != START_NOTHING)
+        StartProgram(next == START_INSTALLED_PROGRAM && InstalledProgramPath(package) ? package : program);
     return WAITER_EXIT_DONE;
 }

@@ -1,6 +1,5 @@
 #include "hand_off.h"
 
-#include "version_text.h"
 #include "../core/text_format.h"
 
 #include <string.h>
@@ -15,16 +14,19 @@
 #define ScanText sscanf
 #endif
 
+const char InstallerFileName[] = "~halvotren_installer.msi";
+const char WaiterFileName[] = "Halvotren.exe";
+
 static int FormatWaiterArguments(char *buffer, size_t size, unsigned process, unsigned package,
                                  const char *program)
 {
-    return FormatText(buffer, size, WAITER_SWITCH " %u %u \"%s\"", process, package, program);
+    return FormatText(buffer, size, " %u %u \"%s\"", process, package, program);
 }
 
 int FormatWaiterCommandLine(char *buffer, size_t size, const char *waiter, unsigned process, unsigned package,
                             const char *program)
 {
-    if (!FormatText(buffer, size, "\"%s\" ", waiter))
+    if (!FormatText(buffer, size, "\"%s\" %s", waiter, WAITER_SWITCH))
         return 0;
     const size_t used = strlen(buffer);
     return FormatWaiterArguments(buffer + used, size - used, process, package, program);
@@ -33,37 +35,34 @@ int FormatWaiterCommandLine(char *buffer, size_t size, const char *waiter, unsig
 int ReadWaiterCommandLine(const char *commandLine, unsigned *process, unsigned *package,
                           char program[WAITER_PATH_SIZE])
 {
-    // The program's own name comes first, quoted or up to the first blank.
-    const char *arguments = commandLine;
-    if (*arguments == '"') {
-        arguments = strchr(arguments + 1, '"');
-        if (arguments == nullptr)
-            return NOT_A_WAITER;
-        ++arguments;
-    }
-    while (*arguments != '\0' && *arguments != ' ' && *arguments != '\t')
-        ++arguments;
-    while (*arguments == ' ' || *arguments == '\t')
-        ++arguments;
-    const size_t switchLength = sizeof WAITER_SWITCH - 1;
-    if (strncmp(arguments, WAITER_SWITCH, switchLength) != 0 ||
-        (arguments[switchLength] != ' ' && arguments[switchLength] != '\0'))
+    const char *arguments = AfterSwitch(commandLine, WAITER_SWITCH);
+    if (arguments == nullptr)
         return NOT_A_WAITER;
     // Read leniently, then written again: only arguments that come out the
     // same are taken, which refuses signs, blanks, leading zeros, numbers
     // that do not fit and anything after the closing quote. The width is
     // WAITER_PATH_SIZE - 1.
     char again[WAITER_PATH_SIZE + 64];
-    if (ScanText(arguments, WAITER_SWITCH " %u %u \"%259[^\"]", process, package, program) != 3 ||
+    if (ScanText(arguments, " %u %u \"%259[^\"]", process, package, program) != 3 ||
         !FormatWaiterArguments(again, sizeof again, *process, *package, program) ||
         strcmp(again, arguments) != 0 || *process == 0 || *package == 0)
         return WAITER_MALFORMED;
     return WAITER_ORDERS;
 }
 
-int InstallationFinished(unsigned long exitCode)
+int FormatInstallerCommandLine(char *buffer, size_t size, const char *path)
 {
-    return exitCode == 0 || exitCode == 3010 || exitCode == 1641;
+    return FormatText(buffer, size, "msiexec.exe /i \"%s\" " WAITER_PROPERTY "=1", path);
+}
+
+int ProgramAfterInstaller(int ended, unsigned long exitCode)
+{
+    if (!ended)
+        return START_OLD_PROGRAM;
+    // Done, and done but for a restart; a restart already under way.
+    if (exitCode == 0 || exitCode == 3010)
+        return START_INSTALLED_PROGRAM;
+    return exitCode == 1641 ? START_NOTHING : START_OLD_PROGRAM;
 }
 
 int FormatUpdateFolderName(char *folder, size_t size, const char *temp, int attempt)
@@ -82,4 +81,11 @@ int ReplaceFileName(char *path, size_t size, const char *name)
         return 1;
     slash[1] = kept;
     return 0;
+}
+
+int IsUpdateFolderEntry(const char *name, int plainFile)
+{
+    if (plainFile)
+        return strcmp(name, InstallerFileName) == 0 || strcmp(name, WaiterFileName) == 0;
+    return strcmp(name, ".") == 0 || strcmp(name, "..") == 0;
 }

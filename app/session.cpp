@@ -1,0 +1,19 @@
+#include "session.h"
+
+#include <string.h>
+
+int GoesOnAfterInstallation(const TokenGroup *groups, unsigned long count, const void *stationSid,
+                            unsigned long stationSize, unsigned long stationError)
+{
+    if (stationError != 0)
+        return stationError == NO_LOGON_SESSIONS;
+    for (unsigned long i = 0; i < count; ++i) {
+        if ((groups[i].attributes & LOGON_SESSION_GROUP) != LOGON_SESSION_GROUP)
+            continue;
+        // A SID is eight bytes and four for each of its subauthorities,
+        // whose count is its second byte.
+        const unsigned char *sid = static_cast<const unsigned char *>(groups[i].sid);
+        return 8ul + 4ul * sid[1] == stationSize && memcmp(sid, stationSid, stationSize) == 0;
+    }
+    return 0;
+}

@@ -1,0 +1,34 @@
+// Whether a program that an installation started belongs on the desktop it
+// finds itself on. No Windows header: tested on any compiler.
+#ifndef HALVOTREN_APP_SESSION_H
+#define HALVOTREN_APP_SESSION_H
+
+// The switch with which the package starts the program it installed.
+#define INSTALLED_SWITCH "/installed"
+
+// One of the groups of the process's token, as the system lists them: the
+// group's SID and its attributes.
+struct TokenGroup {
+    const void *sid;
+    unsigned long attributes;
+};
+
+// The attributes that mark the group of the token's logon session.
+#define LOGON_SESSION_GROUP 0xC0000000ul
+
+// What the system answers, asked for the window station's SID, when it
+// keeps no logon sessions: ERROR_INVALID_PARAMETER.
+#define NO_LOGON_SESSIONS 87ul
+
+// 1 when a program started by the installation goes on: its token's logon
+// session is the one whose window station it runs in, or the system keeps
+// no logon sessions. An installation run as another account ("Run as") has
+// a logon session of its own, and a program of that account on the user's
+// desktop would hand that account to whatever drives its menu. The station's
+// SID is stationSid, stationSize bytes (none when the station has no user),
+// unless stationError says why it could not be had; 0 for any other
+// failure. groups is NULL only with a count of 0.
+int GoesOnAfterInstallation(const TokenGroup *groups, unsigned long count, const void *stationSid,
+                            unsigned long stationSize, unsigned long stationError);
+
+#endif

@@ -1,0 +1,63 @@
+// The hand-over itself: the update's folder, the package saved and proven,
+// Windows Installer's own check of it, and the waiter started, all under
+// the session's update lock. Without a waiter there is no hand-over: the
+// program that asked goes on watching and says the update failed, where an
+// installer started without one could leave nothing watching.
+#include <windows.h>
+
+#include "hand_off.h"
+#include "handover.h"
+#include "update_files.h"
+#include "../core/system_library.h"
+
+// Loaded only while a hand-over or a waiter needs it, by its full path:
+// msi.dll is not one of the system's known DLLs, so a copy beside the
+// program would otherwise be loaded first.
+constexpr char MsiList[] = "msi.dll\0MsiLocateComponentA\0MsiVerifyPackageA\0";
+static_assert(CountListedFunctions(MsiList, sizeof MsiList) == sizeof(InstallerFunctions) / sizeof(FARPROC),
+              "a function is looked up for every member of InstallerFunctions");
+
+// Saves the package in the new folder, lets Windows Installer check it,
+// and starts the waiter. A server that answers with an error page, or
+// anything else, must not get it handed to Windows Installer.
+static int SaveAndStartWaiter(const char *folder, const char *installer, DWORD size)
+{
+    char path[MAX_PATH];
+    InstallerFunctions msi;
+    HANDLE package = UpdateFilePath(path, folder, InstallerFileName) ? SavePackage(path, installer, size)
+                                                                        : INVALID_HANDLE_VALUE;
+    if (package == INVALID_HANDLE_VALUE)
+        return 0;
+    int handedOver = 0;
+    HMODULE library = LoadSystemFunctions(MsiList, &msi);
+    if (library != NULL && msi.MsiVerifyPackageA(path) == ERROR_SUCCESS)
+        handedOver = StartWaiter(folder, package);
+    if (library != NULL)
+        FreeLibrary(library);
+    // The waiter holds a handle of its own now.
+    CloseHandle(package);
+    // Removed at the next start of Windows, should the waiter and the
+    // program's next start both fail to. Without the rights to arrange that
+    // it merely waits for the next start.
+    if (handedOver)
+        MoveFileExA(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+    return handedOver;
+}
+
+int HandOverPackage(const char *installer, unsigned long size)
+{
+    HANDLE lock = TakeUpdateLock();
+    if (lock == NULL)
+        return 0;
+    char folder[MAX_PATH];
+    int handedOver = 0;
+    if (MakeUpdateFolder(folder)) {
+        handedOver = SaveAndStartWaiter(folder, installer, size);
+        // Nothing of an update that was not handed over stays behind.
+        if (!handedOver)
+            RemoveUpdateFolder(folder);
+    }
+    ReleaseMutex(lock);
+    CloseHandle(lock);
+    return handedOver;
+}

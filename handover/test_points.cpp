@@ -1,0 +1,30 @@
+#include "test_points.h"
+
+#include <windows.h>
+
+#ifdef HALVOTREN_TEST_POINTS
+// Told to, changes the last byte of the saved package, as a program that
+// reached the file in that moment could.
+void AfterPackageWritten(const char *path)
+{
+    char told[4];
+    if (GetEnvironmentVariableA("HALVOTREN_CHANGE_SAVED_PACKAGE", told, sizeof told) == 0)
+        return;
+    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    char last = 0;
+    DWORD done = 0;
+    if (SetFilePointer(file, -1, NULL, FILE_END) != INVALID_SET_FILE_POINTER && ReadFile(file, &last, 1, &done, NULL) &&
+        SetFilePointer(file, -1, NULL, FILE_END) != INVALID_SET_FILE_POINTER) {
+        last ^= 1;
+        WriteFile(file, &last, 1, &done, NULL);
+    }
+    CloseHandle(file);
+}
+#else
+void AfterPackageWritten(const char *path)
+{
+    (void)path;
+}
+#endif

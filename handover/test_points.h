@@ -1,0 +1,10 @@
+// Moments of the hand-over at which the tests' build of the program acts as
+// another program on the machine could; the shipped program does nothing
+// there. Compiled into each build of the program with its own definitions.
+#ifndef HALVOTREN_HANDOVER_TEST_POINTS_H
+#define HALVOTREN_HANDOVER_TEST_POINTS_H
+
+// Between the package's write and its reopening for reading only.
+void AfterPackageWritten(const char *path);
+
+#endif

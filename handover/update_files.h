@@ -1,0 +1,55 @@
+// The steps of a hand-over, behind its entry (handover.h): the update's
+// folder in the temporary folder with the saved package and the waiter, the
+// session's lock on updates, and msi.dll.
+#ifndef HALVOTREN_HANDOVER_UPDATE_FILES_H
+#define HALVOTREN_HANDOVER_UPDATE_FILES_H
+
+#include <windows.h>
+
+// Zero-fills path, MAX_PATH bytes, and writes folder\name into it: 1 when
+// it fitted.
+int UpdateFilePath(char *path, const char *folder, const char *name);
+
+// One update at a time in a logon session: an update holds this lock from
+// making its folder until its waiter runs, and each round of leftover
+// removal holds it too, so that no round takes an update in progress for a
+// leftover. The mutex, owned, or NULL when it could not be had in time; the
+// caller releases it (ReleaseMutex) and closes it.
+HANDLE TakeUpdateLock(void);
+
+// Makes a new folder for this update that only the user, the system and the
+// administrators can reach; folder receives its name. A leftover of an
+// earlier update is removed first; a name that stays taken is passed over
+// for the next one. Never reuses a folder or file that exists.
+int MakeUpdateFolder(char folder[MAX_PATH]);
+
+// Saves the package as a new file at path and opens it again for reading
+// only, denying everyone else writing and deleting for as long as that
+// handle is open, then reads it back through that handle: the handle, once
+// the file holds exactly the package's bytes, or INVALID_HANDLE_VALUE with
+// no file left behind.
+HANDLE SavePackage(const char *path, const char *package, DWORD size);
+
+enum LeftoverState { LEFTOVER_GONE, LEFTOVER_BUSY, LEFTOVER_NOT_OURS };
+
+// Removes an update's folder: a folder of this name that holds the package,
+// the waiter, or nothing. Anything else of that name, a link included, is
+// left whole (LEFTOVER_NOT_OURS); a folder that could not be removed, a
+// file in it still in use for instance, is LEFTOVER_BUSY.
+int RemoveUpdateFolder(const char *folder);
+
+// Starts the waiter, a copy of this program in folder, and hands it this
+// process and the package, held open by package: 1 when it runs. The caller
+// still closes package.
+int StartWaiter(const char *folder, HANDLE package);
+
+// What the hand-over calls in msi.dll, which it loads only while it needs it.
+struct InstallerFunctions {
+    int(WINAPI *MsiLocateComponentA)(LPCSTR component, LPSTR path, LPDWORD size);
+    UINT(WINAPI *MsiVerifyPackageA)(LPCSTR path);
+};
+
+// msi.dll and the functions of InstallerFunctions, for LoadSystemFunctions.
+extern const char MsiList[];
+
+#endif
