@@ -209,7 +209,7 @@ class UpdateLoop(BedTestCase, TrayMixin):
         wait_until(lambda: not update.update_folders(), 60, what="the update's folder to be removed")
 
     def assert_none_starts(self, what):
-        deadline = time.monotonic() + 8
+        deadline = time.monotonic() + 20
         while time.monotonic() < deadline:
             self.assertIsNone(self.running(), what)
             time.sleep(0.5)
