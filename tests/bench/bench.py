@@ -598,9 +598,7 @@ def mapped(pid):
     """Resident bytes, the lines of /proc/<pid>/maps naming a library, the
     distinct library files among them, and whether each update library is
     one of them."""
-    with open("/proc/%d/maps" % pid) as f:
-        paths = [fields[5] for fields in (line.split(None, 5) for line in f) if len(fields) == 6]
-    libraries = [path.strip() for path in paths if LIBRARY.search(path.strip())]
+    libraries = [path for path in bed.mapped_files(pid) if LIBRARY.search(path)]
     names = {os.path.basename(path).lower() for path in libraries}
     figures = {"rss": proc_rss(pid), "regions": len(libraries), "files": len(set(libraries)), "names": names}
     figures.update((name, name in names) for name in UPDATE_LIBRARIES)
