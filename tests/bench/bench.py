@@ -127,14 +127,6 @@ def thread_runtimes(pid):
     return times
 
 
-def proc_cmdline(pid):
-    try:
-        with open("/proc/%d/cmdline" % pid, "rb") as f:
-            return f.read().replace(b"\0", b" ").decode(errors="replace").strip()
-    except OSError:
-        return ""
-
-
 def proc_rss(pid):
     try:
         with open("/proc/%d/status" % pid) as f:
@@ -144,10 +136,6 @@ def proc_rss(pid):
     except OSError:
         pass
     return None
-
-
-def all_pids():
-    return [int(name) for name in os.listdir("/proc") if name.isdigit()]
 
 
 def windows_process(exe):
@@ -161,20 +149,8 @@ def windows_process(exe):
 def bed_processes():
     """Wine's own processes of this prefix that the measured program makes
     work for: the server, the tray host and the service manager."""
-    wanted = {"wineserver": None, "explorer.exe": None, "services.exe": None}
-    marker = ("WINEPREFIX=" + bed.PREFIX).encode()
-    for pid in all_pids():
-        try:
-            with open("/proc/%d/environ" % pid, "rb") as f:
-                if marker not in f.read().split(b"\0"):
-                    continue
-        except OSError:
-            continue
-        line = proc_cmdline(pid).lower()
-        for key in wanted:
-            if key in line and wanted[key] is None:
-                wanted[key] = pid
-    return {key: pid for key, pid in wanted.items() if pid is not None}
+    found = {key: bed.prefix_processes(key) for key in ("wineserver", "explorer.exe", "services.exe")}
+    return {key: pids[0] for key, pids in found.items() if pids}
 
 
 def cpu_of(pids):
