@@ -10,6 +10,7 @@ packages=(
   xvfb xdotool x11-utils imagemagick
   wixl msitools googletest osslsigncode openssl
   clang libclang-rt-14-dev clang-tidy cppcheck libssl-dev
+  winbind  # Samba's ntlm_auth, through which Wine's WinINet answers NTLM
 )
 
 missing=()

@@ -127,14 +127,6 @@ def thread_runtimes(pid):
     return times
 
 
-def proc_cmdline(pid):
-    try:
-        with open("/proc/%d/cmdline" % pid, "rb") as f:
-            return f.read().replace(b"\0", b" ").decode(errors="replace").strip()
-    except OSError:
-        return ""
-
-
 def proc_rss(pid):
     try:
         with open("/proc/%d/status" % pid) as f:
@@ -146,47 +138,19 @@ def proc_rss(pid):
     return None
 
 
-def all_pids():
-    return [int(name) for name in os.listdir("/proc") if name.isdigit()]
-
-
-def windows_process(popen, exe):
-    """The Linux process running `exe` under Wine: the Popen pid itself when
-    the wine script exec'd its way into the program, else a descendant."""
-    name = os.path.basename(exe).lower()
-    if name in proc_cmdline(popen.pid).lower():
-        return popen.pid, "the Popen pid itself"
-    family = {popen.pid}
-    for _ in range(4):
-        for pid in all_pids():
-            try:
-                if proc_stat(pid)[1] in family:
-                    family.add(pid)
-            except OSError:
-                continue
-    for pid in sorted(family - {popen.pid}):
-        if name in proc_cmdline(pid).lower():
-            return pid, "a descendant of Popen pid %d" % popen.pid
-    raise CannotMeasure("no Linux process runs %s" % name)
+def windows_process(exe):
+    """The Linux process that is the Windows process running `exe` under Wine."""
+    found = bed.prefix_processes(exe)
+    if len(found) != 1:
+        raise CannotMeasure("%d Linux processes run %s" % (len(found), os.path.basename(exe)))
+    return found[0]
 
 
 def bed_processes():
     """Wine's own processes of this prefix that the measured program makes
     work for: the server, the tray host and the service manager."""
-    wanted = {"wineserver": None, "explorer.exe": None, "services.exe": None}
-    marker = ("WINEPREFIX=" + bed.PREFIX).encode()
-    for pid in all_pids():
-        try:
-            with open("/proc/%d/environ" % pid, "rb") as f:
-                if marker not in f.read().split(b"\0"):
-                    continue
-        except OSError:
-            continue
-        line = proc_cmdline(pid).lower()
-        for key in wanted:
-            if key in line and wanted[key] is None:
-                wanted[key] = pid
-    return {key: pid for key, pid in wanted.items() if pid is not None}
+    found = {key: bed.prefix_processes(key) for key in ("wineserver", "explorer.exe", "services.exe")}
+    return {key: pids[0] for key, pids in found.items() if pids}
 
 
 def cpu_of(pids):
@@ -247,7 +211,7 @@ def measure_cpu(pid, window):
 @contextlib.contextmanager
 def settled_floor(driver, floor, lifetime):
     """floor.exe running for `lifetime` seconds, past its settling time:
-    yields its Windows pid and where it was found; kills it if still there."""
+    yields it and its Linux pid; kills it if still there."""
     all_well(driver)
     program = subprocess.Popen(["wine", floor, str(int(lifetime))], stdout=subprocess.DEVNULL,
                                stderr=subprocess.DEVNULL)
@@ -256,7 +220,7 @@ def settled_floor(driver, floor, lifetime):
         if program.poll() is not None:
             raise CannotMeasure("floor.exe ended early (exit %d): firewall or services unreachable"
                                 % program.returncode)
-        yield program, windows_process(program, floor)
+        yield program, windows_process(floor)
     finally:
         if program.poll() is None:
             program.kill()
@@ -264,9 +228,8 @@ def settled_floor(driver, floor, lifetime):
 
 
 def run_floor(driver, floor, window):
-    with settled_floor(driver, floor, SETTLE_SECONDS + window + 3) as (program, (pid, where)):
+    with settled_floor(driver, floor, SETTLE_SECONDS + window + 3) as (program, pid):
         figures = measure_cpu(pid, window)
-        figures["where"] = where
         figures["pid"] = pid
         code = program.wait(timeout=60)
         if code != 0:
@@ -300,10 +263,10 @@ def stop_halvotren(driver, program):
 def run_halvotren(driver, window):
     program = start_halvotren(driver)
     try:
-        pid, where = windows_process(program, bed.EXE)
+        pid = windows_process(bed.EXE)
         time.sleep(SETTLE_SECONDS)
         figures = measure_cpu(pid, window)
-        figures.update(where=where, pid=pid)
+        figures["pid"] = pid
         return figures
     finally:
         stop_halvotren(driver, program)
@@ -341,10 +304,10 @@ def print_cpu(windows, window, rounds):
     out("   %-26s %10s %10s %14s %9s %8s   %s" % ("", "CPU", "fine", "% of one core", "fw reads",
                                                   "threads", "Linux pid"))
     for name, figures in windows:
-        out("   %-26s %10s %10s %13.3f%% %9d %8s   %d (%s)" % (
+        out("   %-26s %10s %10s %13.3f%% %9d %8s   %d" % (
             name, seconds(figures["cpu"]), seconds(figures["fine"]),
             100.0 * figures["cpu"] / figures["wall"], figures["reads"], figures["threads"],
-            figures["pid"], figures["where"]))
+            figures["pid"]))
     for key, label in (("fine", "fine"), ("cpu", "CPU")):
         ratios = pair_ratios(windows, key)
         total = {name: sum(f[key] for n, f in windows if n == name) for name in set(ROUND)}
@@ -598,9 +561,7 @@ def mapped(pid):
     """Resident bytes, the lines of /proc/<pid>/maps naming a library, the
     distinct library files among them, and whether each update library is
     one of them."""
-    with open("/proc/%d/maps" % pid) as f:
-        paths = [fields[5] for fields in (line.split(None, 5) for line in f) if len(fields) == 6]
-    libraries = [path.strip() for path in paths if LIBRARY.search(path.strip())]
+    libraries = [path for path in bed.mapped_files(pid) if LIBRARY.search(path)]
     names = {os.path.basename(path).lower() for path in libraries}
     figures = {"rss": proc_rss(pid), "regions": len(libraries), "files": len(set(libraries)), "names": names}
     figures.update((name, name in names) for name in UPDATE_LIBRARIES)
@@ -608,7 +569,7 @@ def mapped(pid):
 
 
 def floor_at_rest(driver, floor):
-    with settled_floor(driver, floor, SETTLE_SECONDS + 3) as (program, (pid, _)):
+    with settled_floor(driver, floor, SETTLE_SECONDS + 3) as (program, pid):
         figures = mapped(pid)
         program.wait(timeout=60)
         return figures
@@ -623,7 +584,7 @@ def halvotren_around_check(driver):
     program = None
     try:
         program = start_halvotren(driver)
-        pid, _ = windows_process(program, bed.EXE)
+        pid = windows_process(bed.EXE)
         time.sleep(SETTLE_SECONDS)
         figures = {"rest": mapped(pid)}
         set_proxy(server.port)
@@ -704,7 +665,7 @@ def sections_one_to_five(arguments, build, floor, unmeasured):
             unmeasured.append("idle CPU")
 
         program = start_halvotren(driver)
-        pid, _ = windows_process(program, bed.EXE)
+        pid = windows_process(bed.EXE)
         time.sleep(SETTLE_SECONDS)
         first_at = time.monotonic()
         samples = [("at start", 0.0, counts(driver, pid))]

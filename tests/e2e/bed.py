@@ -169,6 +169,13 @@ def prefix_processes(name):
     return found
 
 
+def mapped_files(pid):
+    """The file of each region a Linux process maps (/proc/<pid>/maps); for
+    a Windows process, its libraries among them."""
+    with open("/proc/%d/maps" % pid) as f:
+        return [fields[5].strip() for fields in (line.split(None, 5) for line in f) if len(fields) == 6]
+
+
 def waiter_processes():
     """Pids of the update waiters running."""
     return prefix_processes("/update-waiter")

@@ -103,7 +103,7 @@ class TrayMenu(BedTestCase, TrayMixin):
 
         self.open_menu()
         click_elsewhere()
-        wait_until(lambda: self.driver.call("menus")["count"] == 0, 10,
+        wait_until(lambda: self.driver.call("menus")["count"] == 0, 20,
                    what="the menu to close on a click elsewhere")
         # And the menu still works afterwards.
         self.choose(5)

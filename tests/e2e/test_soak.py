@@ -85,7 +85,7 @@ class Soak(BedTestCase, TrayMixin):
                 falls[SERVICES_WARNING] += 1
             # The warning is counted once dismissed; then the icon is red.
             caption = FIREWALL_WARNING if fault == "firewall" else SERVICES_WARNING
-            wait_until(lambda: dismisser.counts[caption] == falls[caption] or dismisser.failure, 15,
+            wait_until(lambda: dismisser.counts[caption] == falls[caption] or dismisser.failure, CATCH_UP_SECONDS,
                        what="the warning for fall %d" % (rounds + 1))
             self.wait_tray("red", CATCH_UP_SECONDS)
 
@@ -93,15 +93,16 @@ class Soak(BedTestCase, TrayMixin):
             for name in ("IpNat", "SharedAccess"):
                 set_service_order(name, None)
                 self.service(name, "start")
+            # Green once the program has seen all well; then one more sample
+            # of it, from which the next fall is a fall it warns of.
             self.wait_tray("green", CATCH_UP_SECONDS)
+            self.wait_monitor_cycles(1, CATCH_UP_SECONDS)
             self.assertIsNone(self.program.poll(), "Halvotren died")
             rounds += 1
             # From the first fall of each kind on: each kind's first box
             # grows the working set once.
             if all(falls.values()):
                 working_sets.append(self.held()["working_set"])
-            # Hold all well for at least one sample so the next fall is seen.
-            time.sleep(random.uniform(2.5, 4.0))
 
         dismisser.stopping.set()
         dismisser.join(30)

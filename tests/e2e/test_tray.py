@@ -18,7 +18,7 @@ class TrayIcon(BedTestCase, TrayMixin):
         self.wait_tray("red")
         set_firewall(enabled=1)
         self.wait_tray("green")
-        calls = wait_until(lambda: [c for c in [self.tray_calls()] if len(c) >= 4], 10,
+        calls = wait_until(lambda: [c for c in [self.tray_calls()] if len(c) >= 4], 20,
                            what="four ticks")[0]
         self.assertEqual(ADD, calls[0])
         self.assertTrue(set(calls[1:]) <= {MODIFY}, calls)
@@ -29,7 +29,7 @@ class TrayIcon(BedTestCase, TrayMixin):
         seen = len(self.tray_calls())
         self.assertTrue(self.driver.call("drop-icon")["ok"])
         # The next tick's modify fails, so it adds the icon again.
-        wait_until(lambda: follows(self.tray_calls()[seen:], [MODIFY, ADD]), 10,
+        wait_until(lambda: follows(self.tray_calls()[seen:], [MODIFY, ADD]), 20,
                    what="the icon to be added again")
         self.wait_tray("green")
 
@@ -40,7 +40,7 @@ class TrayIcon(BedTestCase, TrayMixin):
         self.assertTrue(self.driver.call("taskbar-created")["ok"])
         # An add out of turn; this shell still holds the icon and refuses a
         # second one, so the program falls back to a modify.
-        wait_until(lambda: follows(self.tray_calls()[seen:], [ADD, MODIFY]), 10,
+        wait_until(lambda: follows(self.tray_calls()[seen:], [ADD, MODIFY]), 20,
                    what="an add on TaskbarCreated")
         self.assert_tray_stays("green", 2)
 

@@ -91,6 +91,8 @@ class UpdateServer(LoopbackServer):
         self.lock = threading.Lock()
         self.answers = {}
         self.requests = []
+        # Every request since the start, which reset() keeps.
+        self.log = []
         super().__init__("GET", self._answer, protocol="HTTP/1.1")
 
     def serve(self, path, answer):
@@ -111,6 +113,7 @@ class UpdateServer(LoopbackServer):
         request = Request(handler.command, handler.path, handler.headers)
         with self.lock:
             self.requests.append(request)
+            self.log.append(request)
             ours = request.host == UPDATE_HOST and request.port == 80
             answer = self.answers.get(request.path) if ours else None
         if answer is None:

@@ -48,7 +48,7 @@ TEST(WaiterCommandLine, ReadsBackExactlyWhatIsWritten)
     EXPECT_FALSE(FormatWaiterCommandLine(line, 40, kWaiter, 124, 128, kProgram));
 }
 
-TEST(WaiterCommandLine, AnyOtherFirstArgumentRunsTheProgram)
+TEST(WaiterCommandLine, AnyOtherFirstArgumentIsReadAsNoWaiter)
 {
     for (const char *line : {"Halvotren.exe", "\"C:\\a b\\Halvotren.exe\"", "\"C:\\a b\\Halvotren.exe\" ",
                              "Halvotren.exe /update-waiters 8 12 \"C:\\H.exe\"", "Halvotren.exe /UPDATE-WAITER",
