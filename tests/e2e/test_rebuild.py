@@ -86,6 +86,14 @@ class Comparisons(unittest.TestCase):
                 self.assertEqual(int(code_byte), found.returncode, found.stdout)
                 self.assertIn("byte offset 1024 " if code_byte else "header checksum", found.stdout)
 
+    def test_the_update_key_is_found_only_in_a_program_built_with_it(self):
+        with tempfile.TemporaryDirectory() as work:
+            public = os.path.join(work, "public.pem")
+            subprocess.run(["openssl", "pkey", "-in", os.environ["HALVOTREN_TEST_UPDATE_KEY"], "-pubout", "-out",
+                            public], check=True)
+            for program, held in ((os.environ["HALVOTREN_KEYED_EXE"], True), (EXE, False)):
+                self.assertEqual(held, compare_release.key(program, public) == 0, program)
+
 
 class SameBytes(unittest.TestCase):
     def test_without_a_key_a_build_elsewhere_40_days_later_is_the_same(self):
