@@ -123,14 +123,15 @@ check_program() {
 check_package() {
   [ -n "$published_exe" ] || { echo "the package holds no Halvotren.exe to rebuild it around"; return 1; }
   python3 "$HALVOTREN_ROOT/scripts/package.py" --epoch "$epoch" --files-from "$(dirname "$published_exe")" \
-    "$build_dir/halvotren.wxs" "$work/around.msi"
+    "$build_dir/halvotren.wxs" "$work/around.msi" || return 1
   python3 "$HALVOTREN_ROOT/scripts/compare_release.py" package "$package" "$work/around.msi"
 }
 
 check_version_file() {
   local expected=$work/layout/downloads/halvotren.ver published=$downloads/halvotren.ver
   [ -f "$published" ] || { echo "there is none"; return 1; }
-  python3 "$HALVOTREN_ROOT/scripts/release_folder.py" "$package" "$version" "$base_url" "$work/layout" >/dev/null
+  python3 "$HALVOTREN_ROOT/scripts/release_folder.py" "$package" "$version" "$base_url" "$work/layout" >/dev/null ||
+    return 1
   cmp -s "$expected" "$published" || { echo "it reads '$(cat -v "$published")', not '$(cat "$expected")'"; return 1; }
 }
 
@@ -150,6 +151,8 @@ check_update_signature() {
     echo "the buildinfo's key, the one built into the program"
 }
 
+# A check runs as an if's condition, where set -e does not hold: each step
+# that can fail ends it itself.
 verdict=0
 report() {  # PART CHECK: the part's verdict, with what the check said
   local said
