@@ -8,7 +8,7 @@ packages=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386
   xvfb xdotool x11-utils imagemagick
-  wixl msitools googletest osslsigncode openssl
+  wixl msitools googletest osslsigncode openssl git faketime
   clang libclang-rt-14-dev clang-tidy cppcheck libssl-dev
   winbind  # Samba's ntlm_auth, through which Wine's WinINet answers NTLM
 )

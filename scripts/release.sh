@@ -10,6 +10,9 @@
 #   release.sh --base-url URL ... --unsigned     (what is missing is left out)
 #
 # URL is where downloads/ will be served, e.g. http://www.halvotren.example/downloads.
+# downloads/ also gets Halvotren-<version>.buildinfo: the commit, the time
+# and the package versions the release was built with, and the update key's
+# public half, from which scripts/verify-release.sh builds it again.
 # The version defaults to the one CMakeLists.txt sets.
 #
 # UPDATE.pem is the publisher's Ed25519 update key: its public half is built
@@ -29,6 +32,7 @@
 # their timestamps with osslsigncode. A failure leaves OUT as it was.
 set -euo pipefail
 source "$(dirname "$0")/build.sh"
+source "$HALVOTREN_ROOT/scripts/buildinfo.sh"
 
 base_url= version= out= build_dir= update_key= ca= timestamp= no_timestamp= unsigned=
 signing=()
@@ -88,6 +92,12 @@ fi
 if [ -z "$update_key" ]; then
   echo "release: *** NO UPDATE KEY: the programs of this release take ANY update package the network serves ***" >&2
 fi
+# The buildinfo names the commit; a release of anything else cannot be
+# rebuilt by its users.
+case "$(checkout_commit)" in
+  none) echo "release: *** NOT A GIT CHECKOUT: no commit rebuilds this release ***" >&2 ;;
+  *+modified) echo "release: *** UNCOMMITTED CHANGES: no commit rebuilds this release ***" >&2 ;;
+esac
 if [ -z "$version" ]; then
   version=$(sed -n 's/^set(HALVOTREN_VERSION "\([^"]*\)".*/\1/p' "$HALVOTREN_ROOT/CMakeLists.txt")
 fi
@@ -116,14 +126,7 @@ if [ -n "$update_key" ]; then
     fail "cannot read the update key $update_key"
 fi
 
-# Every setting is given anew, so that a build tree used before keeps no
-# certificate, key or version of an earlier release.
-cmake -S "$HALVOTREN_ROOT" -B "$build_dir" \
-  -DCMAKE_TOOLCHAIN_FILE="$HALVOTREN_ROOT/cmake/mingw-i686-win32.cmake" \
-  -DCMAKE_BUILD_TYPE=Release -DHALVOTREN_TESTS=OFF -DHALVOTREN_VERSION="$version" \
-  -DHALVOTREN_UPDATE_KEY="$public_key" -DHALVOTREN_SIGN_CERT= -DHALVOTREN_SIGN_KEY= -DHALVOTREN_SIGN_PKCS12= \
-  -DHALVOTREN_SIGN_TIMESTAMP= -DHALVOTREN_SIGN_NO_TIMESTAMP=OFF "${signing[@]}" >/dev/null
-cmake --build "$build_dir" -j "$(nproc)" --target halvotren_package
+halvotren_build_release "$build_dir" "$version" "$public_key" "${signing[@]}"
 package=$build_dir/Halvotren-$version.msi
 
 signature=()
@@ -165,6 +168,7 @@ fi
 
 python3 "$HALVOTREN_ROOT/scripts/release_folder.py" "$package" "$version" "$base_url" "$staging" "${signature[@]}" \
   >/dev/null
+buildinfo_write "$build_dir" "$version" "$base_url" "$public_key" >"$staging/downloads/Halvotren-$version.buildinfo"
 # The new release takes the old one's place: the old one is moved aside
 # first and put back if the new one cannot take its place, so that one or
 # the other is always there.

@@ -46,9 +46,9 @@ def release(*args):
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
 
 
-def msi_table(table):
+def msi_table(table, package=PACKAGE):
     """The rows of one of the package's tables, as msiinfo exports them."""
-    text = subprocess.run(["msiinfo", "export", PACKAGE, table], stdout=subprocess.PIPE, text=True,
+    text = subprocess.run(["msiinfo", "export", package, table], stdout=subprocess.PIPE, text=True,
                           check=True).stdout
     return [line.split("\t") for line in text.splitlines()[3:]]
 
@@ -136,11 +136,14 @@ class UpdateLoop(BedTestCase, TrayMixin):
                 assert made.returncode == 0, made.stderr
                 cls.sites[version] = os.path.join(out, "downloads")
                 cls.last_release = made
-        finally:
+        except BaseException:
             cls.timestamps.stop()
+            raise
 
     @classmethod
     def tearDownClass(cls):
+        # Kept for a rebuild that signs again.
+        cls.timestamps.stop()
         cls.pki.remove()
 
     def setUp(self):
@@ -223,7 +226,8 @@ class UpdateLoop(BedTestCase, TrayMixin):
 
     def test_a_release_is_signed_timestamped_and_checked(self):
         downloads = self.sites["1.1"]
-        self.assertEqual(["Halvotren-1.1.msi", "Halvotren-1.1.msi.sig", "halvotren.ver"], sorted(os.listdir(downloads)))
+        self.assertEqual(["Halvotren-1.1.buildinfo", "Halvotren-1.1.msi", "Halvotren-1.1.msi.sig", "halvotren.ver"],
+                         sorted(os.listdir(downloads)))
         # Both versions: the exe and the package, each signature stamped;
         # 1.1 made again from its built tree has nothing new to sign.
         self.assertEqual(["authenticode", "rfc3161"] * 4, self.timestamps.requests)
@@ -310,11 +314,16 @@ class UpdateLoop(BedTestCase, TrayMixin):
         self.assert_none_starts("the uninstall started Halvotren")
 
     def test_the_same_version_replaces_the_installed_one_and_an_older_one_is_refused(self):
-        # A rebuild of 1.1 has a product code of its own.
-        rebuilt = os.path.join(self.pki.folder, "Halvotren-1.1-rebuilt.msi")
-        subprocess.run(["wixl", "-a", "x86", "-o", rebuilt, "halvotren.wxs"], check=True,
-                       cwd=os.path.join(BUILD, "release-test-1.1"), stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL)
+        # A rebuild of 1.1 that differs, its program signed again (new
+        # timestamps), has a product code of its own.
+        tree = os.path.join(BUILD, "release-test-1.1")
+        os.remove(os.path.join(tree, "Halvotren.exe"))
+        subprocess.run(["cmake", "--build", tree, "--target", "halvotren_package"], check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        rebuilt = os.path.join(tree, "Halvotren-1.1.msi")
+        codes = [[row for row in msi_table("Property", package) if row[0] == "ProductCode"]
+                 for package in (self.package("1.1"), rebuilt)]
+        self.assertNotEqual(*codes)
         self.assertEqual(0, self.install(self.package("1.1")))
         self.assertEqual(0, self.install(rebuilt))
         # The rebuild replaced 1.1: it alone is left to uninstall.

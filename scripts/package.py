@@ -1,0 +1,155 @@
+#!/usr/bin/env python3
+"""Builds the installer package with wixl so that the same inputs always
+give the same bytes. wixl draws a new product code and package code for
+every package and stamps it and its cabinet with the clock; here
+
+- the product code and the package code are name-based UUIDs of the
+  package's inputs: the configured template (which holds the version), the
+  time and every file the package embeds. Identical inputs give identical
+  codes and any change new ones, so a rebuild that differs is a major
+  upgrade of the one it replaces;
+- the summary information's created and saved dates and the cabinet's file
+  times are the build's time (EPOCH, seconds since 1970).
+
+wixl also ignores a property's Secure attribute; each property the
+template marks so joins the upgrade's in SecureCustomProperties, without
+which Windows Installer drops a property given on the command line on the
+server side of a per-machine installation.
+
+    package.py --epoch EPOCH [--files-from DIR] TEMPLATE OUTPUT
+
+TEMPLATE is the configured .wxs; the files it names are taken beside it,
+or from DIR when DIR holds a file of that name (a package rebuilt around
+the files another package holds).
+"""
+import argparse
+import hashlib
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import uuid
+import xml.etree.ElementTree as ElementTree
+
+import msi_streams
+
+# The attributes through which a template puts a file into the package:
+# File/@Source for the installed files, Binary/@SourceFile (and Icon's) for
+# the files it only carries, such as a custom action's program. A new way
+# in (a Merge module, say) is added here, so that its file counts among the
+# inputs.
+EMBEDDING = ("Source", "SourceFile")
+# Any fixed value does; changing it changes every code.
+NAMESPACE = uuid.UUID("7C4E2A91-5D3B-4F60-9A8E-2B1F6C0D3E57")
+SUMMARY = "\x05SummaryInformation"
+PID_REVNUMBER, PID_CREATE_DTM, PID_LASTSAVE_DTM = 9, 12, 13
+VT_LPSTR, VT_FILETIME = 30, 64
+# Seconds from 1601, where a FILETIME counts from, to 1970.
+FILETIME_1970 = 11644473600
+
+
+def embedded_files(template):
+    """The relative paths of the files the template embeds, sorted."""
+    names = set()
+    for element in ElementTree.parse(template).iter():
+        names.update(element.attrib[a] for a in EMBEDDING if a in element.attrib)
+    return sorted(names)
+
+
+def derive_codes(template, files, epoch):
+    """(product code, package code) from the template's bytes, the time and
+    each file's name and bytes."""
+    digest = hashlib.sha256()
+
+    def take(label, data):
+        digest.update(label.encode() + b"\0" + len(data).to_bytes(8, "big") + data)
+    with open(template, "rb") as f:
+        take("template", f.read())
+    take("epoch", str(epoch).encode())
+    for name, path in files:
+        with open(path, "rb") as f:
+            take("file " + name, f.read())
+    inputs = digest.hexdigest()
+    return ["{%s}" % str(uuid.uuid5(NAMESPACE, kind + " " + inputs)).upper() for kind in ("product", "package")]
+
+
+def stamp_summary(package, package_code, epoch):
+    """Writes the package code and the time into the summary information,
+    in place: each value keeps its length."""
+    data = bytearray(msi_streams.streams(package)[SUMMARY])
+    section, = struct.unpack_from("<I", data, 44)
+    count, = struct.unpack_from("<I", data, section + 4)
+    offsets = dict(struct.unpack_from("<II", data, section + 8 + 8 * n) for n in range(count))
+
+    def value(pid, kind):
+        if pid not in offsets or struct.unpack_from("<I", data, section + offsets[pid])[0] != kind:
+            raise ValueError("%s: summary property %d is missing or of another type" % (package, pid))
+        return section + offsets[pid] + 4
+    at = value(PID_REVNUMBER, VT_LPSTR)
+    code = package_code.encode() + b"\0"
+    if struct.unpack_from("<I", data, at)[0] != len(code):
+        raise ValueError("%s: the package code is not a braced GUID" % package)
+    data[at + 4:at + 4 + len(code)] = code
+    for pid in (PID_CREATE_DTM, PID_LASTSAVE_DTM):
+        struct.pack_into("<Q", data, value(pid, VT_FILETIME), (epoch + FILETIME_1970) * 10 ** 7)
+    msi_streams.overwrite(package, SUMMARY, bytes(data))
+
+
+def secure_properties(template):
+    """The properties the template marks Secure="yes"."""
+    return sorted(element.attrib["Id"] for element in ElementTree.parse(template).iter()
+                  if element.tag.endswith("}Property") and element.attrib.get("Secure") == "yes")
+
+
+def add_secure_properties(package, names):
+    """Adds names to the package's SecureCustomProperties."""
+    exported = subprocess.run(["msiinfo", "export", package, "Property"], stdout=subprocess.PIPE, text=True,
+                              check=True).stdout
+    secure = [row.split("\t")[1] for row in exported.splitlines() if row.startswith("SecureCustomProperties\t")]
+    value = ";".join(secure + names)
+    subprocess.run(["msibuild", package, "-q", "UPDATE `Property` SET `Value` = '%s' "
+                    "WHERE `Property` = 'SecureCustomProperties'" % value if secure else
+                    "INSERT INTO `Property` (`Property`, `Value`) VALUES ('SecureCustomProperties', '%s')" % value],
+                   check=True)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--epoch", type=int, required=True)
+    parser.add_argument("--files-from")
+    parser.add_argument("template")
+    parser.add_argument("output")
+    args = parser.parse_args()
+    beside = os.path.dirname(os.path.abspath(args.template))
+    files = []
+    for name in embedded_files(args.template):
+        taken = os.path.join(args.files_from or beside, os.path.basename(name))
+        files.append((name, taken if os.path.isfile(taken) else os.path.join(beside, name)))
+    product_code, package_code = derive_codes(args.template, files, args.epoch)
+    # wixl takes the files relative to the template and each one's time
+    # from the file system, so it builds from a copy of them, stamped.
+    with tempfile.TemporaryDirectory() as stage:
+        # Without the attribute wixl would only warn of it.
+        with open(args.template) as f, open(os.path.join(stage, "package.wxs"), "w") as staged:
+            staged.write(re.sub(r'\s+Secure="yes"', "", f.read()))
+        for name, path in files:
+            copy = os.path.join(stage, name)
+            os.makedirs(os.path.dirname(copy), exist_ok=True)
+            shutil.copyfile(path, copy)
+            os.utime(copy, (args.epoch, args.epoch))
+        built = os.path.join(stage, "package.msi")
+        subprocess.run(["wixl", "-a", "x86", "-D", "ProductCode=" + product_code, "-o", built, "package.wxs"],
+                       cwd=stage, check=True)
+        secure = secure_properties(args.template)
+        if secure:
+            add_secure_properties(built, secure)
+        stamp_summary(built, package_code, args.epoch)
+        shutil.copyfile(built, args.output)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

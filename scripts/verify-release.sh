@@ -1,0 +1,180 @@
+#!/usr/bin/env bash
+# Checks a published release against this checkout, which should be the
+# commit its buildinfo names: builds the release again from it, with the
+# buildinfo's version, time and update key, and compares what users
+# download with what this source gives, part by part.
+#
+#   verify-release.sh [--build-dir DIR] DOWNLOADS
+#
+# DOWNLOADS holds what release.sh laid out: Halvotren-<version>.msi, its
+# .sig when the release has an update key, halvotren.ver and
+# Halvotren-<version>.buildinfo. The rebuild is made in a temporary folder,
+# or in DIR, which is kept; DIR given again is built only as far as
+# something changed, so one rebuild serves several checks.
+#
+# Each part prints ok or what differs; the exit status is 0 only when every
+# part is ok:
+#   the program           the exe in the package, its Authenticode signature
+#                         removed, is the rebuilt exe, byte for byte
+#   the package           every stream of the package but the signature's is
+#                         that of a package rebuilt around the published exe
+#   halvotren.ver         is the text release.sh writes for that package
+#   the update signature  verifies over the package with the buildinfo's
+#                         key, which is the key built into the program
+# A buildinfo naming package versions other than this machine's, or another
+# commit, gives a warning first: that is the usual cause of a difference.
+set -euo pipefail
+source "$(dirname "$0")/build.sh"
+source "$HALVOTREN_ROOT/scripts/buildinfo.sh"
+
+usage() {
+  echo "usage: verify-release.sh [--build-dir DIR] DOWNLOADS" >&2
+  exit 2
+}
+fail() {
+  echo "verify-release: $*" >&2
+  exit 2
+}
+say() {
+  echo "verify-release: $*"
+}
+
+build_dir=
+while [ $# -gt 1 ]; do
+  case "$1" in
+    --build-dir) build_dir=$(realpath -m "$2"); shift 2 ;;
+    *) usage ;;
+  esac
+done
+[ $# -eq 1 ] && [ -d "$1" ] || usage
+downloads=$(realpath "$1")
+
+shopt -s nullglob
+infos=("$downloads"/Halvotren-*.buildinfo)
+[ ${#infos[@]} -eq 1 ] || fail "$downloads holds no buildinfo, or more than one"
+info=${infos[0]}
+version=$(buildinfo_field "$info" Version)
+epoch=$(buildinfo_field "$info" Source-Date-Epoch)
+commit=$(buildinfo_field "$info" Commit)
+base_url=$(buildinfo_field "$info" Base-URL)
+key=$(buildinfo_field "$info" Update-Key)
+[ "$info" = "$downloads/Halvotren-$version.buildinfo" ] && [[ "$epoch" =~ ^[0-9]+$ ]] && [ -n "$key" ] ||
+  fail "$info is not a buildinfo release.sh writes"
+package=$downloads/Halvotren-$version.msi
+[ -f "$package" ] || fail "$downloads holds no Halvotren-$version.msi"
+
+"$HALVOTREN_ROOT/scripts/install-deps.sh"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+build_dir=${build_dir:-$work/build}
+
+# Before the comparison: what would make an honest rebuild differ.
+warn_of_other_inputs() {
+  local name built here
+  while read -r name built; do
+    here=$(installed_version "$name")
+    if [ "$here" != "$built" ]; then
+      say "warning: the release was built with $name $built, this machine has $here; a difference below may come from that"
+    fi
+  done < <(buildinfo_packages "$info")
+  here=$(checkout_commit)
+  if [ "$here" != "$commit" ]; then
+    say "warning: the release was built from commit $commit, this checkout is $here; check out the release's commit"
+  fi
+}
+
+rebuild() {
+  local public_key=
+  mkdir -p "$build_dir"
+  if [ "$key" != none ]; then
+    public_key=$build_dir/update-key.pub.pem
+    buildinfo_public_key "$info" "$public_key"
+  fi
+  say "rebuilding Halvotren $version with SOURCE_DATE_EPOCH=$epoch in $build_dir"
+  if ! SOURCE_DATE_EPOCH=$epoch halvotren_build_release "$build_dir" "$version" "$public_key" >"$work/build.log" 2>&1; then
+    cat "$work/build.log" >&2
+    fail "the rebuild failed"
+  fi
+}
+
+# The published program, found by its name wherever the package installs
+# it, and without its signature in $work/program.exe.
+published_exe= signed=
+unpack_program() {
+  local found
+  msiextract -C "$work/published" "$package" >/dev/null 2>&1 || return 0
+  found=$(find "$work/published" -type f -name Halvotren.exe)
+  [ "$(wc -l <<<"$found")" = 1 ] && [ -n "$found" ] || return 0
+  published_exe=$found
+  if osslsigncode remove-signature -in "$published_exe" -out "$work/program.exe" >/dev/null 2>&1; then
+    signed="its signature removed, "
+  else
+    cp "$published_exe" "$work/program.exe"
+    signed="unsigned, "
+  fi
+}
+
+check_program() {
+  [ -n "$published_exe" ] || { echo "the package holds no Halvotren.exe msiextract can extract"; return 1; }
+  echo -n "$signed"
+  python3 "$HALVOTREN_ROOT/scripts/compare_release.py" program "$work/program.exe" "$build_dir/Halvotren.exe"
+}
+
+check_package() {
+  [ -n "$published_exe" ] || { echo "the package holds no Halvotren.exe to rebuild it around"; return 1; }
+  python3 "$HALVOTREN_ROOT/scripts/package.py" --epoch "$epoch" --files-from "$(dirname "$published_exe")" \
+    "$build_dir/halvotren.wxs" "$work/around.msi" || return 1
+  python3 "$HALVOTREN_ROOT/scripts/compare_release.py" package "$package" "$work/around.msi"
+}
+
+check_version_file() {
+  local expected=$work/layout/downloads/halvotren.ver published=$downloads/halvotren.ver
+  [ -f "$published" ] || { echo "there is none"; return 1; }
+  python3 "$HALVOTREN_ROOT/scripts/release_folder.py" "$package" "$version" "$base_url" "$work/layout" >/dev/null ||
+    return 1
+  cmp -s "$expected" "$published" || { echo "it reads '$(cat -v "$published")', not '$(cat "$expected")'"; return 1; }
+}
+
+check_update_signature() {
+  local signature=$package.sig
+  if [ "$key" = none ]; then
+    [ ! -e "$signature" ] || { echo "the buildinfo names no update key, yet there is a .sig"; return 1; }
+    echo "none: the release has no update key"
+    return 0
+  fi
+  [ -f "$signature" ] || { echo "there is no $(basename "$signature"), though the release has an update key"; return 1; }
+  { printf 'Halvotren update\n%s\n' "$version"; cat "$package"; } >"$work/message"
+  openssl pkeyutl -verify -pubin -inkey "$build_dir/update-key.pub.pem" -rawin -in "$work/message" \
+    -sigfile "$signature" >/dev/null 2>&1 || { echo "it does not verify with the buildinfo's key"; return 1; }
+  [ -n "$published_exe" ] || { echo "the package holds no program to find the key in"; return 1; }
+  python3 "$HALVOTREN_ROOT/scripts/compare_release.py" key "$work/program.exe" "$build_dir/update-key.pub.pem" &&
+    echo "the buildinfo's key, the one built into the program"
+}
+
+# A check runs as an if's condition, where set -e does not hold: each step
+# that can fail ends it itself.
+verdict=0
+report() {  # PART CHECK: the part's verdict, with what the check said
+  local said
+  if said=$("$2" 2>&1); then
+    echo "$1: ok${said:+ ($said)}"
+  else
+    echo "$1: DIFFERS: ${said:-see above}"
+    verdict=1
+  fi
+}
+
+say "Halvotren $version, commit $commit, SOURCE_DATE_EPOCH $epoch"
+warn_of_other_inputs
+rebuild
+unpack_program
+report "the program" check_program
+report "the package" check_package
+report "halvotren.ver" check_version_file
+report "the update signature" check_update_signature
+if [ "$verdict" = 0 ]; then
+  say "the release is what this checkout builds"
+else
+  say "the release is NOT what this checkout builds"
+fi
+exit "$verdict"
