@@ -11,10 +11,12 @@ every package and stamps it and its cabinet with the clock; here
 - the summary information's created and saved dates and the cabinet's file
   times are the build's time (EPOCH, seconds since 1970).
 
-wixl also ignores a property's Secure attribute; each property the
-template marks so joins the upgrade's in SecureCustomProperties, without
-which Windows Installer drops a property given on the command line on the
-server side of a per-machine installation.
+Two things of the template wixl cannot write, this writes after it: a
+property's Secure attribute (each property so marked joins the upgrade's in
+SecureCustomProperties, without which Windows Installer drops a property
+given on the command line on the server side of a per-machine
+installation), and a custom action that runs a program of the Binary table
+(BinaryKey with ExeCommand).
 
     package.py --epoch EPOCH [--files-from DIR] TEMPLATE OUTPUT
 
@@ -104,16 +106,34 @@ def secure_properties(template):
                   if element.tag.endswith("}Property") and element.attrib.get("Secure") == "yes")
 
 
+# A custom action's Return, as the bits of its type.
+RETURN_TYPES = {"check": 0, "ignore": 64, "asyncWait": 128, "asyncNoWait": 192}
+BINARY_PROGRAM = re.compile(r'\s*<CustomAction\b[^>]*\bBinaryKey="[^>]*\bExeCommand="[^>]*/>')
+
+
+def binary_program_actions(template):
+    """(Id, type, BinaryKey, ExeCommand) of each custom action that runs a
+    program of the Binary table: type 2, and how it returns."""
+    return [(element.attrib["Id"], 2 + RETURN_TYPES[element.attrib.get("Return", "check")],
+             element.attrib["BinaryKey"], element.attrib["ExeCommand"])
+            for element in ElementTree.parse(template).iter()
+            if element.tag.endswith("}CustomAction") and "BinaryKey" in element.attrib
+            and "ExeCommand" in element.attrib]
+
+
+def msi_query(package, query):
+    subprocess.run(["msibuild", package, "-q", query], check=True)
+
+
 def add_secure_properties(package, names):
     """Adds names to the package's SecureCustomProperties."""
     exported = subprocess.run(["msiinfo", "export", package, "Property"], stdout=subprocess.PIPE, text=True,
                               check=True).stdout
     secure = [row.split("\t")[1] for row in exported.splitlines() if row.startswith("SecureCustomProperties\t")]
     value = ";".join(secure + names)
-    subprocess.run(["msibuild", package, "-q", "UPDATE `Property` SET `Value` = '%s' "
-                    "WHERE `Property` = 'SecureCustomProperties'" % value if secure else
-                    "INSERT INTO `Property` (`Property`, `Value`) VALUES ('SecureCustomProperties', '%s')" % value],
-                   check=True)
+    msi_query(package, "UPDATE `Property` SET `Value` = '%s' WHERE `Property` = 'SecureCustomProperties'" % value
+              if secure else
+              "INSERT INTO `Property` (`Property`, `Value`) VALUES ('SecureCustomProperties', '%s')" % value)
 
 
 def main():
@@ -132,9 +152,10 @@ def main():
     # wixl takes the files relative to the template and each one's time
     # from the file system, so it builds from a copy of them, stamped.
     with tempfile.TemporaryDirectory() as stage:
-        # Without the attribute wixl would only warn of it.
+        # Without them wixl only warns of the attribute and leaves the
+        # action out.
         with open(args.template) as f, open(os.path.join(stage, "package.wxs"), "w") as staged:
-            staged.write(re.sub(r'\s+Secure="yes"', "", f.read()))
+            staged.write(BINARY_PROGRAM.sub("", re.sub(r'\s+Secure="yes"', "", f.read())))
         for name, path in files:
             copy = os.path.join(stage, name)
             os.makedirs(os.path.dirname(copy), exist_ok=True)
@@ -146,6 +167,9 @@ def main():
         secure = secure_properties(args.template)
         if secure:
             add_secure_properties(built, secure)
+        for action in binary_program_actions(args.template):
+            msi_query(built, "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) "
+                      "VALUES ('%s', %d, '%s', '%s')" % action)
         stamp_summary(built, package_code, args.epoch)
         shutil.copyfile(built, args.output)
     return 0

@@ -23,6 +23,9 @@ BASE_URL = "http://www.halvotren.example/downloads"
 # The update path refuses an installer that does not fit its buffer.
 INSTALLER_LIMIT = 999999
 WM_CLOSE = 0x0010
+ABOUT = 101
+# Windows Installer's 3010, a restart required, as a Unix exit status shows it.
+RESTART_REQUIRED = 3010 % 256
 
 
 def windows_path(unix_path):
@@ -100,20 +103,29 @@ class ReleaseFolder(unittest.TestCase):
     def test_the_package_starts_the_program_as_the_user_and_only_with_a_user_interface(self):
         # Type 18 (an exe from an installed file), asynchronous and not
         # waited for (+192), impersonating: no 0x800 bit. The program is
-        # told that the installation started it.
-        self.assertEqual([["StartHalvotren", "210", "HalvotrenExe", "/installed", ""]], msi_table("CustomAction"))
-        [start] = [row for row in msi_table("InstallExecuteSequence") if row[0] == "StartHalvotren"]
-        self.assertEqual("NOT Installed AND UILevel > 2 AND NOT HALVOTREN_WAITER", start[1])
+        # told that the installation started it. Type 2 (a program of the
+        # Binary table), waited for, its exit code ignored (+64), closes the
+        # running one.
+        self.assertEqual([["CloseHalvotren", "66", "CloseHalvotren", "", ""],
+                          ["StartHalvotren", "210", "HalvotrenExe", "/installed", ""]],
+                         sorted(msi_table("CustomAction")))
+        conditions = {row[0]: row[1] for row in msi_table("InstallExecuteSequence")}
+        self.assertEqual("NOT Installed AND UILevel > 2 AND NOT HALVOTREN_WAITER", conditions["StartHalvotren"])
+        self.assertEqual('UILevel > 2 AND ((NOT Installed AND NOT HALVOTREN_WAITER) OR REMOVE~="ALL")',
+                         conditions["CloseHalvotren"])
         # The waiter's property reaches the server side of the installation.
         [secure] = [row[1] for row in msi_table("Property") if row[0] == "SecureCustomProperties"]
         self.assertIn("HALVOTREN_WAITER", secure.split(";"))
         # The shortcuts live in a profile, so their components are keyed in
         # the user's registry (root 1).
         self.assertEqual({"1"}, {row[1] for row in msi_table("Registry")})
-        # The old version goes before anything is installed, so an upgrade
-        # is whole, and the new one starts once all is done. wixl moves
-        # RemoveExistingProducts when a custom action's Id changes.
+        # The running program ends before Windows Installer looks at which
+        # files are in use; the old version goes before anything is
+        # installed, so an upgrade is whole; and the new one starts once all
+        # is done. wixl moves RemoveExistingProducts when a custom action's
+        # Id changes, and places Before= where it likes.
         order = {row[0]: int(row[2]) for row in msi_table("InstallExecuteSequence")}
+        self.assertLess(order["CloseHalvotren"], order["InstallValidate"])
         self.assertLess(order["InstallValidate"], order["RemoveExistingProducts"])
         self.assertLess(order["RemoveExistingProducts"], order["InstallInitialize"])
         self.assertLess(order["InstallFinalize"], order["StartHalvotren"])
@@ -170,9 +182,9 @@ class UpdateLoop(BedTestCase, TrayMixin):
             self.installed.append(package)
         return code
 
-    def uninstalled(self, package):
+    def uninstalled(self, package, interface="/qn"):
         self.installed.remove(package)
-        return msiexec("/x", windows_path(package), "/qn")
+        return msiexec("/x", windows_path(package), interface)
 
     def uninstall(self):
         for package in reversed(self.installed):
@@ -332,6 +344,47 @@ class UpdateLoop(BedTestCase, TrayMixin):
         self.assertNotEqual(0, self.install(self.package("1.05")))
         self.assertEqual("1.1", self.installed_version())
         self.assertEqual(1, installed_products())
+
+    def test_a_package_installed_over_the_running_program_leaves_one_the_new_one(self):
+        # With the basic user interface, as a user double-clicks a package:
+        # the running 1.05 is closed, its file replaced at once, and 1.1
+        # started.
+        old_pid = self.install_and_run_105()
+        code = self.install(self.package("1.1"), "/qb")
+        print("\n/qb over a running 1.05: msiexec ended with %d" % code)
+        self.assertEqual(0, code, "not 0: the program's file was in use")
+        self.installed.remove(self.package("1.05"))
+        new_pid, windows = self.replaced(old_pid, "Halvotren 1.1 to start")
+        self.assertEqual(1, windows, "exactly one Halvotren runs")
+        self.assertTrue(self.driver.call("target", new_pid)["ok"])
+        self.wait_tray("green")
+        self.command(ABOUT)
+        self.assertIn("\nVersion 1.1\n", self.box("About")["text"])
+        self.press("About")
+        # Removed while it runs, with a user interface: it is closed first,
+        # and nothing is left.
+        code = self.uninstalled(self.package("1.1"), "/qb")
+        print("/qb uninstall of a running 1.1: msiexec ended with %d" % code)
+        self.assertEqual(0, code)
+        self.assertTrue(self.driver.call("gone", 20000)["ok"], "the uninstalled Halvotren still runs")
+        self.assertIsNone(self.installed_version())
+        self.assert_none_starts("the uninstall started Halvotren")
+
+    def test_a_package_installed_without_a_user_interface_leaves_the_running_program_alone(self):
+        # A deployment: nothing is closed and nothing started; 1.05 goes on
+        # watching, and its file is replaced at the next restart.
+        old_pid = self.install_and_run_105()
+        code = self.install(self.package("1.1"))
+        print("\n/qn over a running 1.05: msiexec ended with %d" % code)
+        self.assertIn(code, (0, RESTART_REQUIRED))
+        # 1.1 replaced 1.05 as the installed product.
+        self.installed = [self.package("1.1")]
+        self.assertEqual((old_pid, 1), self.running())
+        self.assert_tray_stays("green", 5)
+        # Nor does an uninstall without one end it.
+        code = self.uninstalled(self.package("1.1"))
+        print("/qn uninstall of a running 1.05: msiexec ended with %d" % code)
+        self.assertEqual((old_pid, 1), self.running())
 
     def test_an_update_that_does_not_install_brings_the_old_version_back(self):
         # Signed for 1.2 and taken by 1.05, but Windows Installer refuses it
