@@ -40,14 +40,14 @@ compile_flags=(
 )
 
 cd "$root"
-mapfile -t sources < <(ls app/*.cpp watch/*.cpp update/*.cpp handover/*.cpp core/*.cpp signature/*.cpp)
+mapfile -t sources < <(ls app/*.cpp watch/*.cpp update/*.cpp handover/*.cpp core/*.cpp signature/*.cpp installer/closer/*.cpp)
 log="$(mktemp)"
 trap 'rm -f "$log"' EXIT
 status=0
 printf '%s\n' "${sources[@]}" |
   xargs -P "$(nproc)" -I{} \
     clang-tidy --quiet --config-file="$here/.clang-tidy" \
-      --header-filter="^$root/(app|watch|update|handover|core|signature)/" {} -- "${compile_flags[@]}" \
+      --header-filter="^$root/(app|watch|update|handover|core|signature|installer/closer)/" {} -- "${compile_flags[@]}" \
   >"$log" 2>&1 || status=$?
 
 # clang prints a count of what it hid in the system headers; that is not a finding.

@@ -32,5 +32,5 @@ cppcheck \
   --suppressions-list="$here/cppcheck-suppressions.txt" \
   --quiet \
   --template='{file}:{line}:{column}: {severity}: {message} [{id}]' \
-  app watch update handover core signature
+  app watch update handover core signature installer/closer
 echo "run_cppcheck: no findings"

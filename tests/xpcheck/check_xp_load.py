@@ -186,7 +186,7 @@ def load_exports(directory, dll):
         return None
 
 
-def check(data, exports_dir, console=False):
+def check(data, exports_dir, console=False, helper=False):
     """Return (problems, summary). Raises BadPE on a malformed file."""
     pe = PE(data)
     problems = []
@@ -211,12 +211,13 @@ def check(data, exports_dir, console=False):
                             % (name, raw + rawsize, len(data)))
     code = [(rva, max(vsize, rawsize)) for (rva, vsize, rawsize, _), flags
             in zip(pe.sections, pe.characteristics) if flags & IMAGE_SCN_CNT_CODE]
-    if sum(size for _, size in code) < SMALLEST_CODE:
+    if not helper and sum(size for _, size in code) < SMALLEST_CODE:
         problems.append("only %d bytes of code: too little to be the program"
                         % sum(size for _, size in code))
     if not any(rva <= pe.entry < rva + size for rva, size in code):
         problems.append("entry point 0x%x lies outside the code" % pe.entry)
-    problems += icon_group_problems(pe)
+    if not helper:
+        problems += icon_group_problems(pe)
     if RT_MANIFEST in pe.resource_types():
         problems.append("resources contain a manifest (RT_MANIFEST); the program must carry none")
     functions, dlls = 0, set()
@@ -244,7 +245,7 @@ def check(data, exports_dir, console=False):
         problems += ["looked up from %s: %s is not exported on XP SP2" % (dll, name)
                      for name in names if name not in known]
     problems += ["%s is neither imported nor named in a list of functions looked up" % dll
-                 for dll in NEEDED_LIBRARIES if dll not in dlls and dll not in looked_up]
+                 for dll in NEEDED_LIBRARIES if not helper and dll not in dlls and dll not in looked_up]
     return problems, "%d functions from %d DLLs; looked up: %s" % (
         functions, len(dlls), ", ".join("%s %d" % item for item in looked_up.items()) or "none")
 
@@ -352,6 +353,8 @@ def main():
     ap.add_argument("exe")
     ap.add_argument("--exports", required=True, help="folder of <dll>.txt export lists")
     ap.add_argument("--console", action="store_true", help="also accept the console subsystem")
+    ap.add_argument("--helper", action="store_true",
+                    help="a small program of the package's, not Halvotren.exe: no icons, no update libraries")
     mode = ap.add_mutually_exclusive_group()
     mode.add_argument("--expect-fail", metavar="NAME",
                       help="succeed only if the check fails and a problem names NAME")
@@ -369,7 +372,7 @@ def main():
             print(PREFIX + "selftest: %s (%d cases)" % ("FAILED" if failures else "OK", count))
             return 1 if failures else 0
         with open(args.exe, "rb") as f:
-            problems, summary = check(f.read(), args.exports, args.console)
+            problems, summary = check(f.read(), args.exports, args.console, args.helper)
     except (OSError, BadPE) as e:
         print(PREFIX + "error: %s: %s" % (args.exe, e))
         return 1
