@@ -7,6 +7,7 @@
 
 #include "hand_off.h"
 #include "handover.h"
+#include "test_points.h"
 #include "update_files.h"
 #include "../core/system_library.h"
 
@@ -52,6 +53,7 @@ int HandOverPackage(const char *installer, unsigned long size)
     char folder[MAX_PATH];
     int handedOver = 0;
     if (MakeUpdateFolder(folder)) {
+        AfterUpdateFolderMade();
         handedOver = SaveAndStartWaiter(folder, installer, size);
         // Nothing of an update that was not handed over stays behind.
         if (!handedOver)

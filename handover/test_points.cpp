@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <stdlib.h>
+
 #ifdef HALVOTREN_TEST_POINTS
 // Told to, changes the last byte of the saved package, as a program that
 // reached the file in that moment could.
@@ -22,9 +24,22 @@ void AfterPackageWritten(const char *path)
     }
     CloseHandle(file);
 }
+
+// Told to, holds the new folder empty for a while, so that a second
+// Halvotren's removal of leftovers meets it.
+void AfterUpdateFolderMade(void)
+{
+    char milliseconds[16];
+    if (GetEnvironmentVariableA("HALVOTREN_HOLD_UPDATE_FOLDER_MS", milliseconds, sizeof milliseconds) != 0)
+        Sleep((DWORD)atoi(milliseconds));
+}
 #else
 void AfterPackageWritten(const char *path)
 {
     (void)path;
+}
+
+void AfterUpdateFolderMade(void)
+{
 }
 #endif

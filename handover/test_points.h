@@ -7,4 +7,7 @@
 // Between the package's write and its reopening for reading only.
 void AfterPackageWritten(const char *path);
 
+// Once the update's folder is made, while it is still empty.
+void AfterUpdateFolderMade(void);
+
 #endif

@@ -538,7 +538,7 @@ class HandOver(UpdateBed):
     def test_leftovers_are_removed_only_when_they_hold_nothing_but_an_updates_files(self):
         temp = temp_folder()[1]
         target = tempfile.mkdtemp(prefix="halvotren-elsewhere-")
-        self.addCleanup(shutil.rmtree, target)
+        self.addCleanup(shutil.rmtree, target, True)
         contents = {target: [INSTALLER_NAME, "Halvotren.exe"],
                     os.path.join(temp, UPDATE_FOLDER + "6"): ["Halvotren.exe", "notes.txt"],
                     os.path.join(temp, UPDATE_FOLDER + "7"): [INSTALLER_NAME, "Halvotren.exe"]}
@@ -552,19 +552,22 @@ class HandOver(UpdateBed):
         # the round has been past the others.
         wait_until(lambda: not os.path.exists(os.path.join(temp, UPDATE_FOLDER + "7")), 30,
                    what="the update's leftover to be removed")
+        self.assertTrue(os.path.isdir(target), "the removal went through the link")
         self.assertEqual([UPDATE_FOLDER + "5", UPDATE_FOLDER + "6"], update_folders())
-        self.assertEqual(sorted(contents[target]), sorted(os.listdir(os.path.join(temp, UPDATE_FOLDER + "5"))))
+        self.assertEqual(sorted(contents[target]), sorted(os.listdir(target)))
         self.assertEqual(["Halvotren.exe", "notes.txt"], sorted(os.listdir(os.path.join(temp, UPDATE_FOLDER + "6"))))
 
     def test_an_update_runs_whole_while_another_halvotren_starts(self):
-        # The other's removal of leftovers runs while this one makes its
-        # folder, saves the package and starts its waiter; the package is
-        # the largest taken, to give it time to meet them.
-        package = padded(test_package(), INSTALLER_LIMIT)
-        self.start_program(recorders=("msiexec.exe",))
+        # The test build holds its update's folder, made and still empty,
+        # for 8 s; the other's removal of leftovers, which starts then,
+        # must wait for the update to be handed over.
+        package = test_package()
+        self.start_program(exe=os.environ["HALVOTREN_QUICK_EXE"], recorders=("msiexec.exe",),
+                           environment={"HALVOTREN_HOLD_UPDATE_FOLDER_MS": "8000"})
         self.offer(OFFER, Answer(package))
         self.check(UPDATE_AVAILABLE)
         self.press(UPDATE_AVAILABLE, IDYES)
+        wait_until(update_folders, 30, what="the update's folder")
         other = subprocess.Popen(["wine", EXE], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.assertEqual(0, self.wait_exit(60), "the update was not handed over")
         wait_until(launched, 30, what="msiexec to be started")
