@@ -10,8 +10,8 @@
 // user's at the next logon.
 #include <windows.h>
 
-#include "session.h"
 #include "tray.h"
+#include "../core/session.h"
 #include "../core/text_format.h"
 #include "../handover/handover.h"
 

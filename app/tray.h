@@ -30,10 +30,6 @@ void ListenForTaskbarRestarts(void);
 // After the taskbar was recreated the shell no longer holds the icon.
 void ForgetTrayIcon(void);
 
-// 1 when this process belongs to the logon session of the desktop it runs
-// on (see session.h), which a start by the installation must.
-int InDesktopSession(void);
-
 // The tray menu and its commands.
 void ShowTrayMenu(void);
 void RunCommand(int identifier);

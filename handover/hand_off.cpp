@@ -41,11 +41,13 @@ int ReadWaiterCommandLine(const char *commandLine, unsigned *process, unsigned *
     // Read leniently, then written again: only arguments that come out the
     // same are taken, which refuses signs, blanks, leading zeros, numbers
     // that do not fit and anything after the closing quote. The width is
-    // WAITER_PATH_SIZE - 1.
+    // WAITER_PATH_SIZE - 1. A handle is a multiple of four: 4294967295 and
+    // 4294967294 are the pseudo-handles of the waiter's own process and
+    // thread, which it would wait for forever.
     char again[WAITER_PATH_SIZE + 64];
     if (ScanText(arguments, " %u %u \"%259[^\"]", process, package, program) != 3 ||
         !FormatWaiterArguments(again, sizeof again, *process, *package, program) ||
-        strcmp(again, arguments) != 0 || *process == 0 || *package == 0)
+        strcmp(again, arguments) != 0 || *process == 0 || *package == 0 || ((*process | *package) & 3) != 0)
         return WAITER_MALFORMED;
     return WAITER_ORDERS;
 }
@@ -88,4 +90,16 @@ int IsUpdateFolderEntry(const char *name, int plainFile)
     if (plainFile)
         return strcmp(name, InstallerFileName) == 0 || strcmp(name, WaiterFileName) == 0;
     return strcmp(name, ".") == 0 || strcmp(name, "..") == 0;
+}
+
+int FormatUserAccess(char *buffer, size_t size, const char *sid)
+{
+    // Full access for each, inherited by what the folder holds; protected,
+    // so that nothing above adds any.
+    return FormatText(buffer, size, "O:%sD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;%s)", sid, sid);
+}
+
+int FormatUpdateLockName(char *buffer, size_t size, const char *sid)
+{
+    return FormatText(buffer, size, "Local\\Halvotren-%s", sid);
 }

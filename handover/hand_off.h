@@ -35,8 +35,8 @@ int FormatWaiterCommandLine(char *buffer, size_t size, const char *waiter, unsig
 
 // Reads a command line as the program received it. NOT_A_WAITER unless the
 // first argument is exactly the switch. WAITER_ORDERS only for exactly what
-// FormatWaiterCommandLine writes, with both handles non-zero and 32 bits
-// wide; anything else is WAITER_MALFORMED.
+// FormatWaiterCommandLine writes, with both handles non-zero multiples of
+// four and 32 bits wide; anything else is WAITER_MALFORMED.
 int ReadWaiterCommandLine(const char *commandLine, unsigned *process, unsigned *package,
                           char program[WAITER_PATH_SIZE]);
 
@@ -63,6 +63,17 @@ int FormatUpdateFolderName(char *folder, size_t size, const char *temp, int atte
 // the folder, backslash included). 0, with path untouched, when path has no
 // backslash or the result does not fit.
 int ReplaceFileName(char *path, size_t size, const char *name);
+
+// The access list of an update's folder and lock for the user whose SID is
+// sid, as text: owned by the user, and open to the user, the system and the
+// administrators only, inheriting nothing from above. 1 when it fitted.
+int FormatUserAccess(char *buffer, size_t size, const char *sid);
+
+// The name of the lock that lets one update at a time run for the user whose
+// SID is sid: in the logon session's namespace, and the user's own, so that
+// no other account or service that takes a name first can hold it. 1 when
+// it fitted.
+int FormatUpdateLockName(char *buffer, size_t size, const char *sid);
 
 // 1 when an entry of a leftover update folder is one an update puts there:
 // the package or the waiter as a plain file (not a folder, not a link), or

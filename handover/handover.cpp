@@ -1,6 +1,6 @@
 // The hand-over itself: the update's folder, the package saved and proven,
 // Windows Installer's own check of it, and the waiter started, all under
-// the session's update lock. Without a waiter there is no hand-over: the
+// the user's update lock. Without a waiter there is no hand-over: the
 // program that asked goes on watching and says the update failed, where an
 // installer started without one could leave nothing watching.
 #include <windows.h>
@@ -47,19 +47,24 @@ static int SaveAndStartWaiter(const char *folder, const char *installer, DWORD s
 
 int HandOverPackage(const char *installer, unsigned long size)
 {
-    HANDLE lock = TakeUpdateLock();
-    if (lock == NULL)
-        return 0;
-    char folder[MAX_PATH];
+    UserAccess access;
+    HANDLE lock = TakeUserAccess(&access) ? TakeUpdateLock(&access) : NULL;
     int handedOver = 0;
-    if (MakeUpdateFolder(folder)) {
-        AfterUpdateFolderMade();
-        handedOver = SaveAndStartWaiter(folder, installer, size);
-        // Nothing of an update that was not handed over stays behind.
-        if (!handedOver)
-            RemoveUpdateFolder(folder);
+    if (lock != NULL) {
+        char folder[MAX_PATH];
+        // Held open until the waiter runs from it.
+        HANDLE pinned = MakeUpdateFolder(folder, &access);
+        if (pinned != INVALID_HANDLE_VALUE) {
+            AfterUpdateFolderMade();
+            handedOver = SaveAndStartWaiter(folder, installer, size);
+            CloseHandle(pinned);
+            // Nothing of an update that was not handed over stays behind.
+            if (!handedOver)
+                RemoveUpdateFolder(folder);
+        }
+        ReleaseMutex(lock);
+        CloseHandle(lock);
     }
-    ReleaseMutex(lock);
-    CloseHandle(lock);
+    ReleaseUserAccess(&access);
     return handedOver;
 }

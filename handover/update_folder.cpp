@@ -4,6 +4,7 @@
 // else's handle open on it; the waiter runs from there too, away from any
 // DLL that was left in the temporary folder under a system library's name.
 #include <windows.h>
+#include <aclapi.h>
 #include <sddl.h>
 
 #include <stdlib.h>
@@ -12,6 +13,7 @@
 #include "hand_off.h"
 #include "handover.h"
 #include "update_files.h"
+#include "../core/session.h"
 #include "../core/system_library.h"
 #include "../core/text_format.h"
 
@@ -21,32 +23,42 @@
 #define LEFTOVER_ROUNDS 60
 #define LEFTOVER_RETRY_MS 2000
 
-// Per logon session: another user's updates have temporary folders of
-// their own.
-#define UPDATE_LOCK_NAME "Local\\Halvotren"
-// A round of removal or a hand-over takes seconds; one that holds the lock
-// longer has gone wrong, and waiting for it would hang the menu.
-#define UPDATE_LOCK_WAIT_MS 60000
-
-// The user, the system and the administrators, and nobody else: in a
-// temporary folder that all users share, as some managed machines have, the
-// folder would otherwise inherit rights for everyone to create files and
-// folders in it. Protected, so that nothing above it adds any; inherited by
-// the package and the waiter.
-static const char FolderAccess[] = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;%s)";
-
 int UpdateFilePath(char *path, const char *folder, const char *name)
 {
     return FormatText(path, MAX_PATH, "%s\\%s", folder, name);
 }
 
-HANDLE TakeUpdateLock(void)
+int TakeUserAccess(UserAccess *access)
 {
-    HANDLE lock = CreateMutexA(NULL, FALSE, UPDATE_LOCK_NAME);
+    char text[256];
+    access->sid = NULL;
+    access->descriptor = NULL;
+    access->user = (TOKEN_USER *)ProcessTokenInformation(TokenUser);
+    return access->user != NULL && ConvertSidToStringSidA(access->user->User.Sid, &access->sid) &&
+           FormatUserAccess(text, sizeof text, access->sid) &&
+           ConvertStringSecurityDescriptorToSecurityDescriptorA(text, SDDL_REVISION_1, &access->descriptor, NULL);
+}
+
+void ReleaseUserAccess(UserAccess *access)
+{
+    if (access->descriptor != NULL)
+        LocalFree(access->descriptor);
+    if (access->sid != NULL)
+        LocalFree(access->sid);
+    free(access->user);
+}
+
+HANDLE TakeUpdateLock(const UserAccess *access)
+{
+    char name[128];
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, access->descriptor, FALSE};
+    // A name that another account made first and denies this one cannot be
+    // opened: no update now.
+    HANDLE lock = FormatUpdateLockName(name, sizeof name, access->sid) ? CreateMutexA(&attributes, FALSE, name) : NULL;
     if (lock == NULL)
         return NULL;
     // One that ended while holding it left nothing to wait for.
-    const DWORD waited = WaitForSingleObject(lock, UPDATE_LOCK_WAIT_MS);
+    const DWORD waited = WaitForSingleObject(lock, UpdateLockWaitMs);
     if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED)
         return lock;
     CloseHandle(lock);
@@ -86,22 +98,35 @@ static int HoldsOnlyUpdateFiles(const char *folder)
     return ours;
 }
 
+// Opens a folder as itself, never as what a link points to, and without
+// share-delete: until the handle is closed nobody can rename the folder away
+// and put another, or a link, in its place. Opened for listing, since a
+// handle with no more than attribute access takes no part in sharing.
+static HANDLE PinFolder(const char *folder)
+{
+    return CreateFileA(folder, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+}
+
+// A plain folder, by its pinned handle and by its path: Wine opens what a
+// link points to all the same, but shows the link by its path.
+static int IsPinnedPlainFolder(HANDLE pinned, const char *folder)
+{
+    BY_HANDLE_FILE_INFORMATION information;
+    return GetFileInformationByHandle(pinned, &information) && IsPlainFolder(information.dwFileAttributes) &&
+           IsPlainFolder(GetFileAttributesA(folder));
+}
+
 int RemoveUpdateFolder(const char *folder)
 {
-    // Opened as itself, never as what a link points to, and without
-    // share-delete: until it is closed nobody can rename the folder away and
-    // put a link in its place, so the deletes reach only the folder that was
-    // checked. The folder itself goes once it is closed; a link swapped in by
-    // then is all that RemoveDirectory could take. Wine opens what a link
-    // points to all the same, but shows the link by its path.
-    HANDLE pinned = CreateFileA(folder, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    // Pinned, so the deletes reach only the folder that was checked. The
+    // folder itself goes once it is closed; a link swapped in by then is all
+    // that RemoveDirectory could take.
+    HANDLE pinned = PinFolder(folder);
     if (pinned == INVALID_HANDLE_VALUE)
         return GetLastError() == ERROR_FILE_NOT_FOUND ? LEFTOVER_GONE : LEFTOVER_BUSY;
-    BY_HANDLE_FILE_INFORMATION information;
     int state = LEFTOVER_NOT_OURS;
-    if (GetFileInformationByHandle(pinned, &information) && IsPlainFolder(information.dwFileAttributes) &&
-        IsPlainFolder(GetFileAttributesA(folder)) && HoldsOnlyUpdateFiles(folder)) {
+    if (IsPinnedPlainFolder(pinned, folder) && HoldsOnlyUpdateFiles(folder)) {
         static const char *const Files[] = {InstallerFileName, WaiterFileName};
         for (const char *name : Files) {
             char path[PATH_SIZE];
@@ -116,36 +141,40 @@ int RemoveUpdateFolder(const char *folder)
     return state;
 }
 
-static int CreateProtectedFolder(const char *folder)
+// Whether the pinned folder is the one this update made: a plain folder,
+// and the user's, as it was made. In a temporary folder that all users
+// share, someone else could have renamed it away and made another of that
+// name before it was pinned.
+static int IsFolderMade(HANDLE pinned, const char *folder, const UserAccess *access)
 {
-    TOKEN_USER *user = (TOKEN_USER *)ProcessTokenInformation(TokenUser);
-    char *userSid = NULL;
-    char access[sizeof FolderAccess + 192];
+    PSID owner = NULL;
     PSECURITY_DESCRIPTOR descriptor = NULL;
-    int created = 0;
-    if (user != NULL && ConvertSidToStringSidA(user->User.Sid, &userSid) &&
-        FormatText(access, sizeof access, FolderAccess, userSid) &&
-        ConvertStringSecurityDescriptorToSecurityDescriptorA(access, SDDL_REVISION_1, &descriptor, NULL)) {
-        SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
-        created = CreateDirectoryA(folder, &attributes);
+    const int made = IsPinnedPlainFolder(pinned, folder) &&
+                     GetSecurityInfo(pinned, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, NULL, NULL, NULL,
+                                     &descriptor) == ERROR_SUCCESS &&
+                     SameSid(owner, access->user->User.Sid);
+    if (descriptor != NULL)
         LocalFree(descriptor);
-    }
-    if (userSid != NULL)
-        LocalFree(userSid);
-    free(user);
-    return created;
+    return made;
 }
 
-int MakeUpdateFolder(char folder[MAX_PATH])
+HANDLE MakeUpdateFolder(char folder[MAX_PATH], const UserAccess *access)
 {
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, access->descriptor, FALSE};
     for (int attempt = 0; attempt < UPDATE_FOLDER_ATTEMPTS; ++attempt) {
         if (!UpdateFolderName(folder, attempt))
-            return 0;
+            break;
         RemoveUpdateFolder(folder);
-        if (CreateProtectedFolder(folder))
-            return 1;
+        if (!CreateDirectoryA(folder, &attributes))
+            continue;
+        HANDLE pinned = PinFolder(folder);
+        if (pinned != INVALID_HANDLE_VALUE && IsFolderMade(pinned, folder, access))
+            return pinned;
+        if (pinned != INVALID_HANDLE_VALUE)
+            CloseHandle(pinned);
+        break;
     }
-    return 0;
+    return INVALID_HANDLE_VALUE;
 }
 
 // Rounds of removal until nothing is left to retry or time is up.
@@ -154,7 +183,9 @@ static DWORD WINAPI RemoveLeftovers(LPVOID unused)
     (void)unused;
     for (int round = 0; round < LEFTOVER_ROUNDS; ++round) {
         int busy = 1;
-        HANDLE lock = TakeUpdateLock();
+        UserAccess access;
+        HANDLE lock = TakeUserAccess(&access) ? TakeUpdateLock(&access) : NULL;
+        ReleaseUserAccess(&access);
         if (lock != NULL) {
             busy = 0;
             for (int attempt = 0; attempt < UPDATE_FOLDER_ATTEMPTS; ++attempt) {

@@ -11,12 +11,13 @@ every package and stamps it and its cabinet with the clock; here
 - the summary information's created and saved dates and the cabinet's file
   times are the build's time (EPOCH, seconds since 1970).
 
-Two things of the template wixl cannot write, this writes after it: a
+Three things of the template wixl cannot write, this writes after it: a
 property's Secure attribute (each property so marked joins the upgrade's in
 SecureCustomProperties, without which Windows Installer drops a property
 given on the command line on the server side of a per-machine
-installation), and a custom action that runs a program of the Binary table
-(BinaryKey with ExeCommand).
+installation), a custom action that runs a program of the Binary table
+(BinaryKey with ExeCommand), and an action run when the installation ends
+(a sequence's Custom with OnExit).
 
     package.py --epoch EPOCH [--files-from DIR] TEMPLATE OUTPUT
 
@@ -121,6 +122,21 @@ def binary_program_actions(template):
             and "ExeCommand" in element.attrib]
 
 
+# When the installation ends, as a sequence numbers it.
+EXIT_SEQUENCES = {"success": -1, "cancel": -2, "error": -3}
+EXIT_ACTION = re.compile(r'\s*<Custom\b[^>]*\bOnExit="[^>]*?(?:/>|>.*?</Custom>)', re.S)
+
+
+def exit_actions(template):
+    """(table, Action, condition, sequence) of each action that a sequence of
+    the template runs when the installation ends."""
+    return [(table.tag.split("}")[-1], custom.attrib["Action"], (custom.text or "").strip(),
+             EXIT_SEQUENCES[custom.attrib["OnExit"]])
+            for table in ElementTree.parse(template).iter()
+            if table.tag.endswith(("}InstallExecuteSequence", "}InstallUISequence"))
+            for custom in table if custom.tag.endswith("}Custom") and "OnExit" in custom.attrib]
+
+
 def msi_query(package, query):
     subprocess.run(["msibuild", package, "-q", query], check=True)
 
@@ -155,7 +171,7 @@ def main():
         # Without them wixl only warns of the attribute and leaves the
         # action out.
         with open(args.template) as f, open(os.path.join(stage, "package.wxs"), "w") as staged:
-            staged.write(BINARY_PROGRAM.sub("", re.sub(r'\s+Secure="yes"', "", f.read())))
+            staged.write(EXIT_ACTION.sub("", BINARY_PROGRAM.sub("", re.sub(r'\s+Secure="yes"', "", f.read()))))
         for name, path in files:
             copy = os.path.join(stage, name)
             os.makedirs(os.path.dirname(copy), exist_ok=True)
@@ -170,6 +186,10 @@ def main():
         for action in binary_program_actions(args.template):
             msi_query(built, "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) "
                       "VALUES ('%s', %d, '%s', '%s')" % action)
+        for row in exit_actions(args.template):
+            if "'" in row[2]:
+                raise ValueError("%s: a quote in the condition of %s" % (args.template, row[1]))
+            msi_query(built, "INSERT INTO `%s` (`Action`, `Condition`, `Sequence`) VALUES ('%s', '%s', %d)" % row)
         stamp_summary(built, package_code, args.epoch)
         shutil.copyfile(built, args.output)
     return 0

@@ -4,6 +4,7 @@ Windows Installer installs 1.05 (and starts it when the install has a user
 interface), the installed program finds, downloads, checks and starts the
 1.1 package served from the release folder, and 1.1 then runs in its place."""
 import os
+import shutil
 import subprocess
 import tempfile
 import time
@@ -24,8 +25,14 @@ BASE_URL = "http://www.halvotren.example/downloads"
 INSTALLER_LIMIT = 999999
 WM_CLOSE = 0x0010
 ABOUT = 101
-# Windows Installer's 3010, a restart required, as a Unix exit status shows it.
+# Windows Installer's exit codes as a Unix exit status shows them: a restart
+# required, a user's cancel, a fatal error.
 RESTART_REQUIRED = 3010 % 256
+USER_EXIT = 1602 % 256
+FATAL_ERROR = 1603 % 256
+USER_EXIT_DLL = os.path.join(os.environ.get("HALVOTREN_FIXTURES", ""), "user_exit.dll")
+# When an installation with a user interface ends, unless the waiter runs it.
+AT_THE_END = "UILevel > 2 AND NOT HALVOTREN_WAITER"
 
 
 def windows_path(unix_path):
@@ -54,6 +61,39 @@ def msi_table(table, package=PACKAGE):
     text = subprocess.run(["msiinfo", "export", package, table], stdout=subprocess.PIPE, text=True,
                           check=True).stdout
     return [line.split("\t") for line in text.splitlines()[3:]]
+
+
+def package_that_ends_badly(package, work):
+    """A copy of package that, given HALVOTREN_TEST_END, ends just after its
+    closing action, before InstallInitialize: with an error that Windows
+    Installer shows ("fail", a type 19 action) or as a user's cancel
+    ("cancel", a custom action that reports one)."""
+    copy = os.path.join(work, "ends-badly.msi")
+    shutil.copyfile(package, copy)
+    # A table imported whole replaces the package's: its rows are given
+    # again, each stream from a file beside the table.
+    streams = subprocess.run(["msiinfo", "streams", package], stdout=subprocess.PIPE, text=True, check=True).stdout
+    binaries = [name[len("Binary."):] for name in streams.split() if name.startswith("Binary.")]
+    os.makedirs(os.path.join(work, "Binary"))
+    for name in binaries:
+        with open(os.path.join(work, "Binary", name + ".ibd"), "wb") as f:
+            f.write(subprocess.run(["msiinfo", "extract", package, "Binary." + name], stdout=subprocess.PIPE,
+                                   check=True).stdout)
+    shutil.copyfile(USER_EXIT_DLL, os.path.join(work, "Binary", "UserExit.ibd"))
+    with open(os.path.join(work, "Binary.idt"), "w") as f:
+        f.write("Name\tData\ns72\tv0\nBinary\tName\n")
+        f.writelines("%s\t%s.ibd\n" % (name, name) for name in binaries + ["UserExit"])
+    queries = ["INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) "
+               "VALUES ('FailHere', 19, '', 'This installation fails here.')",
+               "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) "
+               "VALUES ('CancelHere', 1, 'UserExit', 'UserExit')",
+               "INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) "
+               "VALUES ('FailHere', 'HALVOTREN_TEST_END = \"fail\"', 1450)",
+               "INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) "
+               "VALUES ('CancelHere', 'HALVOTREN_TEST_END = \"cancel\"', 1451)"]
+    subprocess.run(["msibuild", copy, "-i", "Binary.idt"] + [a for q in queries for a in ("-q", q)], cwd=work,
+                   check=True)
+    return copy
 
 
 def installed_products():
@@ -107,8 +147,19 @@ class ReleaseFolder(unittest.TestCase):
         # Binary table), waited for, its exit code ignored (+64), closes the
         # running one.
         self.assertEqual([["CloseHalvotren", "66", "CloseHalvotren", "", ""],
+                          ["ForgetClosedHalvotren", "66", "CloseHalvotren", "/forget", ""],
+                          ["RestartCancelledHalvotren", "66", "CloseHalvotren", "/restart", ""],
+                          ["RestartHalvotren", "66", "CloseHalvotren", "/restart", ""],
                           ["StartHalvotren", "210", "HalvotrenExe", "/installed", ""]],
                          sorted(msi_table("CustomAction")))
+        # However an installation with a user interface ends, in either
+        # sequence: a success forgets what the closing program closed, a
+        # cancel (-2) and a fatal error or rollback (-3) start it again.
+        for table in ("InstallExecuteSequence", "InstallUISequence"):
+            self.assertEqual([["RestartHalvotren", AT_THE_END, "-3"], ["RestartCancelledHalvotren", AT_THE_END, "-2"],
+                              ["ForgetClosedHalvotren", AT_THE_END, "-1"]],
+                             sorted((row for row in msi_table(table) if int(row[2]) < 0), key=lambda r: int(r[2])),
+                             table)
         conditions = {row[0]: row[1] for row in msi_table("InstallExecuteSequence")}
         self.assertEqual("NOT Installed AND UILevel > 2 AND NOT HALVOTREN_WAITER", conditions["StartHalvotren"])
         self.assertEqual('UILevel > 2 AND ((NOT Installed AND NOT HALVOTREN_WAITER) OR REMOVE~="ALL")',
@@ -120,14 +171,16 @@ class ReleaseFolder(unittest.TestCase):
         # the user's registry (root 1).
         self.assertEqual({"1"}, {row[1] for row in msi_table("Registry")})
         # The running program ends before Windows Installer looks at which
-        # files are in use; the old version goes before anything is
-        # installed, so an upgrade is whole; and the new one starts once all
-        # is done. wixl moves RemoveExistingProducts when a custom action's
-        # Id changes, and places Before= where it likes.
+        # files are in use; the old version goes inside the installation's
+        # transaction, before anything is installed, so that a rollback
+        # installs it again; and the new one starts once all is done. wixl
+        # moves RemoveExistingProducts when a custom action's Id changes,
+        # and places Before= where it likes.
         order = {row[0]: int(row[2]) for row in msi_table("InstallExecuteSequence")}
         self.assertLess(order["CloseHalvotren"], order["InstallValidate"])
-        self.assertLess(order["InstallValidate"], order["RemoveExistingProducts"])
-        self.assertLess(order["RemoveExistingProducts"], order["InstallInitialize"])
+        self.assertLess(order["InstallValidate"], order["InstallInitialize"])
+        self.assertLess(order["InstallInitialize"], order["RemoveExistingProducts"])
+        self.assertLess(order["RemoveExistingProducts"], order["InstallFiles"])
         self.assertLess(order["InstallFinalize"], order["StartHalvotren"])
 
 
@@ -215,6 +268,32 @@ class UpdateLoop(BedTestCase, TrayMixin):
         [started] = prefix_processes("Halvotren.exe")
         with open("/proc/%d/cmdline" % started, "rb") as f:
             self.assertIn(b"/installed", f.read())
+        return pid
+
+    def install_ending_badly(self, package, end, action="/i"):
+        """msiexec's exit code for an installation of package, with the
+        basic user interface, that ends as HALVOTREN_TEST_END says; the box
+        of a failure is dismissed."""
+        installer = subprocess.Popen(["wine", "msiexec", action, windows_path(package), "/qb",
+                                      "HALVOTREN_TEST_END=" + end],
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            if end == "fail":
+                self.assertIn("This installation fails here.", self.box("Error", timeout=120)["text"])
+                self.press("Error")
+            return installer.wait(120)
+        finally:
+            if installer.poll() is None:
+                installer.kill()
+
+    def started_again(self, old_pid, what):
+        """A Halvotren other than old_pid runs, alone, started as the package
+        starts one: its pid."""
+        pid, windows = self.replaced(old_pid, what)
+        self.assertEqual(1, windows, "exactly one Halvotren runs")
+        [started] = prefix_processes("Halvotren.exe")
+        with open("/proc/%d/cmdline" % started, "rb") as f:
+            self.assertEqual(INSTALLED.encode() + b"\0/installed", f.read().rstrip(b"\0"))
         return pid
 
     def replaced(self, old_pid, what):
@@ -369,6 +448,37 @@ class UpdateLoop(BedTestCase, TrayMixin):
         self.assertTrue(self.driver.call("gone", 20000)["ok"], "the uninstalled Halvotren still runs")
         self.assertIsNone(self.installed_version())
         self.assert_none_starts("the uninstall started Halvotren")
+
+    def test_an_installation_that_does_not_finish_starts_again_what_it_closed(self):
+        # 1.1 fails, or is cancelled, after its closing action has ended the
+        # running 1.05. Windows Installer would roll back the removal of
+        # 1.05 had it come; Wine runs it at once and never rolls it back,
+        # so here the installation ends before it. The package lies beside
+        # the releases, where the uninstall after a failed test finds it.
+        work = os.path.join(self.pki.folder, "ends-badly")
+        shutil.rmtree(work, ignore_errors=True)
+        os.makedirs(work)
+        ends_badly = package_that_ends_badly(self.package("1.1"), work)
+        pid = self.install_and_run_105()
+        for end, code in (("fail", FATAL_ERROR), ("cancel", USER_EXIT)):
+            with self.subTest(end=end):
+                self.assertEqual(code, self.install_ending_badly(ends_badly, end))
+                self.assertEqual("1.05", self.installed_version())
+                pid = self.started_again(pid, "the closed Halvotren to start again")
+                self.wait_tray("green")
+        # An installation that closed nothing starts nothing: the
+        # program that would start has done so before msiexec ends.
+        self.close_installed_program()
+        self.assertEqual(FATAL_ERROR, self.install_ending_badly(ends_badly, "fail"))
+        self.assertEqual([], prefix_processes("Halvotren.exe"), "an installation that closed nothing started one")
+        # An uninstall that is cancelled once it has closed the program.
+        self.assertEqual(0, self.install(ends_badly, "/qb"))
+        self.installed.remove(self.package("1.05"))
+        pid = wait_until(self.running, 30, what="1.1 to start")[0]
+        self.assertEqual(USER_EXIT, self.install_ending_badly(ends_badly, "cancel", "/x"))
+        self.assertEqual("1.1", self.installed_version())
+        self.started_again(pid, "the Halvotren the uninstall closed to start again")
+        self.close_installed_program()
 
     def test_a_package_installed_without_a_user_interface_leaves_the_running_program_alone(self):
         # A deployment: nothing is closed and nothing started; 1.05 goes on

@@ -511,9 +511,15 @@ class HandOver(UpdateBed):
                  # The test build changes the saved package, as another
                  # program could between its write and its reopening.
                  ("the saved package changed", os.environ["HALVOTREN_QUICK_EXE"],
-                  {"HALVOTREN_CHANGE_SAVED_PACKAGE": "1"}))
+                  {"HALVOTREN_CHANGE_SAVED_PACKAGE": "1"}),
+                 # Another program holds the user's update lock, longer than
+                 # the test build waits for it (5 s).
+                 ("the update lock held", os.environ["HALVOTREN_QUICK_EXE"], {}))
         for name, exe, environment in cases:
             with self.subTest(case=name):
+                if name == "the update lock held":
+                    self.assertTrue(self.driver.call("hold-update-lock")["ok"])
+                    self.addCleanup(self.driver.call, "release-update-lock")
                 self.start_program(exe=exe, recorders=("msiexec.exe",), environment=environment)
                 self.expect_refused(Answer(test_package()))
                 self.wait_tray("green")
@@ -568,6 +574,11 @@ class HandOver(UpdateBed):
         self.check(UPDATE_AVAILABLE)
         self.press(UPDATE_AVAILABLE, IDYES)
         wait_until(update_folders, 30, what="the update's folder")
+        # Held open from its making until the waiter runs: nobody can rename
+        # it away and put another of that name in its place.
+        folder = os.path.dirname(installer_paths()[0])
+        moved = self.driver.call("rename", folder, folder + "-moved")
+        self.assertFalse(moved["ok"], "the update's folder could be renamed while the update was under way")
         other = subprocess.Popen(["wine", EXE], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.assertEqual(0, self.wait_exit(60), "the update was not handed over")
         wait_until(launched, 30, what="msiexec to be started")

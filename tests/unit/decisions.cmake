@@ -6,11 +6,12 @@ set(DECISION_SOURCES
   ${HALVOTREN_SOURCE_DIR}/app/commands.cpp
   ${HALVOTREN_SOURCE_DIR}/core/text_format.cpp
   ${HALVOTREN_SOURCE_DIR}/app/tray_icon.cpp
-  ${HALVOTREN_SOURCE_DIR}/app/session.cpp
+  ${HALVOTREN_SOURCE_DIR}/core/session.cpp
   ${HALVOTREN_SOURCE_DIR}/update/decimal_to_double.cpp
   ${HALVOTREN_SOURCE_DIR}/update/version_text.cpp
   ${HALVOTREN_SOURCE_DIR}/update/update_signature.cpp
   ${HALVOTREN_SOURCE_DIR}/handover/hand_off.cpp
+  ${HALVOTREN_SOURCE_DIR}/installer/closer/closing_task.cpp
   ${HALVOTREN_SOURCE_DIR}/signature/sha512.cpp
   ${HALVOTREN_SOURCE_DIR}/signature/ed25519.cpp)
 file(GLOB DECISION_TESTS CONFIGURE_DEPENDS ${HALVOTREN_SOURCE_DIR}/tests/unit/*_test.cpp)

@@ -33,15 +33,15 @@ int Read(const std::string &line, unsigned *process = nullptr, unsigned *package
 TEST(WaiterCommandLine, ReadsBackExactlyWhatIsWritten)
 {
     char line[600];
-    ASSERT_TRUE(FormatWaiterCommandLine(line, sizeof line, kWaiter, 124, 4294967295u, kProgram));
-    EXPECT_STREQ("\"C:\\Temp\\~halvotren_update0\\Halvotren.exe\" /update-waiter 124 4294967295 "
+    ASSERT_TRUE(FormatWaiterCommandLine(line, sizeof line, kWaiter, 124, 4294967292u, kProgram));
+    EXPECT_STREQ("\"C:\\Temp\\~halvotren_update0\\Halvotren.exe\" /update-waiter 124 4294967292 "
                  "\"C:\\Program Files\\Halvotren\\Halvotren.exe\"",
                  line);
     unsigned process = 0, package = 0;
     char program[WAITER_PATH_SIZE];
     ASSERT_EQ(WAITER_ORDERS, Read(line, &process, &package, program));
     EXPECT_EQ(124u, process);
-    EXPECT_EQ(4294967295u, package);
+    EXPECT_EQ(4294967292u, package);
     EXPECT_STREQ(kProgram, program);
     // The program's own name may come unquoted.
     EXPECT_EQ(WAITER_ORDERS, Read("Halvotren.exe /update-waiter 8 12 \"C:\\H.exe\""));
@@ -74,6 +74,12 @@ TEST(WaiterCommandLine, OnlyTheExactFormIsObeyed)
         " 0 12 \"C:\\H.exe\"",                // no handle
         " 8 0 \"C:\\H.exe\"",
         " 4294967296 12 \"C:\\H.exe\"",       // wider than a handle
+        " 4294967295 12 \"C:\\H.exe\"",       // the pseudo-handles of the process
+        " 8 4294967295 \"C:\\H.exe\"",
+        " 4294967294 12 \"C:\\H.exe\"",       // and of the thread
+        " 8 4294967294 \"C:\\H.exe\"",
+        " 9 12 \"C:\\H.exe\"",                // not a multiple of four
+        " 8 14 \"C:\\H.exe\"",
         " 0x8 12 \"C:\\H.exe\"",
         " 8 12 C:\\H.exe",                    // unquoted
         " 8 \"C:\\H.exe\"",                   // one handle
@@ -135,4 +141,21 @@ TEST(UpdatePaths, OnlyTheUpdatesOwnFilesMakeALeftover)
         EXPECT_FALSE(IsUpdateFolderEntry(name, 1)) << name;
         EXPECT_FALSE(IsUpdateFolderEntry(name, 0)) << name;
     }
+}
+
+TEST(UpdateAccess, TheUsersOwnLockAndAFolderOnlyTheUserTheSystemAndAdministratorsReach)
+{
+    const char kSid[] = "S-1-5-21-1004336348-1177238915-682003330-512";
+    char text[160];
+    ASSERT_TRUE(FormatUpdateLockName(text, sizeof text, kSid));
+    EXPECT_STREQ("Local\\Halvotren-S-1-5-21-1004336348-1177238915-682003330-512", text);
+    EXPECT_FALSE(FormatUpdateLockName(text, 30, kSid));
+    // Owned by the user; protected, so that nothing is inherited from the
+    // temporary folder; full access for exactly these three, passed on to
+    // what the folder holds.
+    ASSERT_TRUE(FormatUserAccess(text, sizeof text, kSid));
+    EXPECT_STREQ("O:S-1-5-21-1004336348-1177238915-682003330-512"
+                 "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;S-1-5-21-1004336348-1177238915-682003330-512)",
+                 text);
+    EXPECT_FALSE(FormatUserAccess(text, 100, kSid));
 }

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "app/session.h"
+#include "core/session.h"
 
 namespace {
 

@@ -1,7 +1,8 @@
 // Whether a program that an installation started belongs on the desktop it
-// finds itself on. No Windows header: tested on any compiler.
-#ifndef HALVOTREN_APP_SESSION_H
-#define HALVOTREN_APP_SESSION_H
+// finds itself on: the program and the package's closing program decide it
+// alike. No Windows header: the decision is tested on any compiler.
+#ifndef HALVOTREN_CORE_SESSION_H
+#define HALVOTREN_CORE_SESSION_H
 
 // The switch with which the package starts the program it installed.
 #define INSTALLED_SWITCH "/installed"
@@ -30,5 +31,12 @@ struct TokenGroup {
 // failure. groups is NULL only with a count of 0.
 int GoesOnAfterInstallation(const TokenGroup *groups, unsigned long count, const void *stationSid,
                             unsigned long stationSize, unsigned long stationError);
+
+// 1 when this process belongs to the logon session of the desktop it runs
+// on, as GoesOnAfterInstallation decides it for the process's token.
+int InDesktopSession(void);
+
+// 1 when two SIDs, each as the system lays one out, are the same.
+int SameSid(const void *one, const void *other);
 
 #endif

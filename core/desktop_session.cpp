@@ -1,14 +1,14 @@
-// A start by the installation: the package starts the program it installed
-// with the installed switch, as whoever ran the installer. That account's
-// logon session is set against the window station's.
+// The logon session of whoever runs this process, set against the window
+// station's: the package starts the program it installed with the installed
+// switch, as whoever ran the installer, and its closing program ends only
+// the programs of the desktop's own session.
 #include <windows.h>
 
 #include <stddef.h>
 #include <stdlib.h>
 
 #include "session.h"
-#include "tray.h"
-#include "../core/system_library.h"
+#include "system_library.h"
 
 static_assert(sizeof(TokenGroup) == sizeof(SID_AND_ATTRIBUTES) &&
                   offsetof(TokenGroup, attributes) == offsetof(SID_AND_ATTRIBUTES, Attributes),

@@ -2,6 +2,18 @@
 
 #include <string.h>
 
+// A SID is eight bytes and four for each of its subauthorities, whose count
+// is its second byte.
+static unsigned long SidSize(const void *sid)
+{
+    return 8ul + 4ul * static_cast<const unsigned char *>(sid)[1];
+}
+
+int SameSid(const void *one, const void *other)
+{
+    return SidSize(one) == SidSize(other) && memcmp(one, other, SidSize(one)) == 0;
+}
+
 int GoesOnAfterInstallation(const TokenGroup *groups, unsigned long count, const void *stationSid,
                             unsigned long stationSize, unsigned long stationError)
 {
@@ -10,10 +22,7 @@ int GoesOnAfterInstallation(const TokenGroup *groups, unsigned long count, const
     for (unsigned long i = 0; i < count; ++i) {
         if ((groups[i].attributes & LOGON_SESSION_GROUP) != LOGON_SESSION_GROUP)
             continue;
-        // A SID is eight bytes and four for each of its subauthorities,
-        // whose count is its second byte.
-        const unsigned char *sid = static_cast<const unsigned char *>(groups[i].sid);
-        return 8ul + 4ul * sid[1] == stationSize && memcmp(sid, stationSid, stationSize) == 0;
+        return SidSize(groups[i].sid) == stationSize && memcmp(groups[i].sid, stationSid, stationSize) == 0;
     }
     return 0;
 }
