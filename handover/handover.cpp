@@ -55,7 +55,7 @@ int HandOverPackage(const char *installer, unsigned long size)
         // Held open until the waiter runs from it.
         HANDLE pinned = MakeUpdateFolder(folder, &access);
         if (pinned != INVALID_HANDLE_VALUE) {
-            AfterUpdateFolderMade();
+            AfterUpdateFolderMade(1);
             handedOver = SaveAndStartWaiter(folder, installer, size);
             CloseHandle(pinned);
             // Nothing of an update that was not handed over stays behind.

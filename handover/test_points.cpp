@@ -25,12 +25,14 @@ void AfterPackageWritten(const char *path)
     CloseHandle(file);
 }
 
-// Told to, holds the new folder empty for a while, so that a second
-// Halvotren's removal of leftovers meets it.
-void AfterUpdateFolderMade(void)
+// Told to, holds the new folder empty for a while: once it is held open, so
+// that a second Halvotren's removal of leftovers meets it; before, so that
+// someone can put another folder in its place.
+void AfterUpdateFolderMade(int pinned)
 {
     char milliseconds[16];
-    if (GetEnvironmentVariableA("HALVOTREN_HOLD_UPDATE_FOLDER_MS", milliseconds, sizeof milliseconds) != 0)
+    if (GetEnvironmentVariableA(pinned ? "HALVOTREN_HOLD_UPDATE_FOLDER_MS" : "HALVOTREN_HOLD_NEW_FOLDER_MS",
+                                milliseconds, sizeof milliseconds) != 0)
         Sleep((DWORD)atoi(milliseconds));
 }
 #else
@@ -39,7 +41,8 @@ void AfterPackageWritten(const char *path)
     (void)path;
 }
 
-void AfterUpdateFolderMade(void)
+void AfterUpdateFolderMade(int pinned)
 {
+    (void)pinned;
 }
 #endif

@@ -12,6 +12,7 @@
 
 #include "hand_off.h"
 #include "handover.h"
+#include "test_points.h"
 #include "update_files.h"
 #include "../core/session.h"
 #include "../core/system_library.h"
@@ -167,6 +168,7 @@ HANDLE MakeUpdateFolder(char folder[MAX_PATH], const UserAccess *access)
         RemoveUpdateFolder(folder);
         if (!CreateDirectoryA(folder, &attributes))
             continue;
+        AfterUpdateFolderMade(0);
         HANDLE pinned = PinFolder(folder);
         if (pinned != INVALID_HANDLE_VALUE && IsFolderMade(pinned, folder, access))
             return pinned;

@@ -519,12 +519,29 @@ class HandOver(UpdateBed):
             with self.subTest(case=name):
                 if name == "the update lock held":
                     self.assertTrue(self.driver.call("hold-update-lock")["ok"])
-                    self.addCleanup(self.driver.call, "release-update-lock")
                 self.start_program(exe=exe, recorders=("msiexec.exe",), environment=environment)
                 self.expect_refused(Answer(test_package()))
                 self.wait_tray("green")
                 self.post(WM_CLOSE)
                 self.assertEqual(0, self.wait_exit())
+                self.driver.call("release-update-lock")
+        # The new folder renamed away and another, someone else's, made in
+        # its place before the program held it open: the test build waits
+        # there for 8 s. Nothing is written into that one, or started.
+        self.start_program(exe=os.environ["HALVOTREN_QUICK_EXE"], recorders=("msiexec.exe",),
+                           environment={"HALVOTREN_HOLD_NEW_FOLDER_MS": "8000"})
+        clear_launched()
+        self.offer(OFFER, Answer(test_package()))
+        self.check(UPDATE_AVAILABLE)
+        self.press(UPDATE_AVAILABLE, IDYES)
+        made = os.path.dirname(installer_paths()[1])
+        wait_until(lambda: os.path.isdir(made), 30, what="the update's folder")
+        os.rename(made, made + "-away")
+        os.mkdir(made)
+        os.chown(made, 65534, 65534)
+        self.assert_failure_box()
+        self.assertEqual([], os.listdir(made), "the update wrote into a folder someone else made")
+        self.assertEqual([], launched())
 
     def test_a_waiter_command_line_not_the_programs_own_starts_nothing(self):
         # Malformed; then well formed but naming handles it never inherited.
