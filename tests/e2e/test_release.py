@@ -462,7 +462,9 @@ class UpdateLoop(BedTestCase, TrayMixin):
         pid = self.install_and_run_105()
         for end, code in (("fail", FATAL_ERROR), ("cancel", USER_EXIT)):
             with self.subTest(end=end):
-                self.assertEqual(code, self.install_ending_badly(ends_badly, end))
+                ended = self.install_ending_badly(ends_badly, end)
+                print("\n/qb install of 1.1 over a running 1.05 that ends with a %s: msiexec ended with %d" % (end, ended))
+                self.assertEqual(code, ended)
                 self.assertEqual("1.05", self.installed_version())
                 pid = self.started_again(pid, "the closed Halvotren to start again")
                 self.wait_tray("green")
@@ -475,7 +477,9 @@ class UpdateLoop(BedTestCase, TrayMixin):
         self.assertEqual(0, self.install(ends_badly, "/qb"))
         self.installed.remove(self.package("1.05"))
         pid = wait_until(self.running, 30, what="1.1 to start")[0]
-        self.assertEqual(USER_EXIT, self.install_ending_badly(ends_badly, "cancel", "/x"))
+        ended = self.install_ending_badly(ends_badly, "cancel", "/x")
+        print("/qb uninstall of a running 1.1, cancelled: msiexec ended with %d" % ended)
+        self.assertEqual(USER_EXIT, ended)
         self.assertEqual("1.1", self.installed_version())
         self.started_again(pid, "the Halvotren the uninstall closed to start again")
         self.close_installed_program()
