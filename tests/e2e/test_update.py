@@ -593,9 +593,10 @@ class HandOver(UpdateBed):
         wait_until(update_folders, 30, what="the update's folder")
         # Held open from its making until the waiter runs: nobody can rename
         # it away and put another of that name in its place.
-        folder = os.path.dirname(installer_paths()[0])
+        folder = installer_paths()[0].rsplit("\\", 1)[0]
         moved = self.driver.call("rename", folder, folder + "-moved")
-        self.assertFalse(moved["ok"], "the update's folder could be renamed while the update was under way")
+        self.assertEqual("MoveFile failed: 32", moved.get("error"),
+                         "the update's folder could be renamed while the update was under way")
         other = subprocess.Popen(["wine", EXE], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.assertEqual(0, self.wait_exit(60), "the update was not handed over")
         wait_until(launched, 30, what="msiexec to be started")
