@@ -199,8 +199,8 @@ check_update_key() {
   fi
   found=$(base64 -d <<<"$key" | fingerprint)
   if [ -z "$expected_key" ]; then
-    echo "SHA-256 fingerprint $found; not compared with the publisher's key (--expect-key): this check proves" \
-      "that the release is what its buildinfo and commit build, not who published it"
+    echo "SHA-256 fingerprint $found; not compared with the publisher's key, as --expect-key would: this check" \
+      "proves that the release is what its buildinfo and commit build, not who published it"
   elif [ "$found" = "$expected_key" ]; then
     echo "SHA-256 fingerprint $found, the key --expect-key names"
   else
@@ -217,7 +217,7 @@ signer() {
 
 # A check runs as an if's condition, where set -e does not hold: each step
 # that can fail ends it itself.
-verdict=0
+verdict=0 differing=()
 report() {  # PART CHECK: the part's verdict, with what the check said
   local said
   if said=$("$2" 2>&1); then
@@ -225,6 +225,7 @@ report() {  # PART CHECK: the part's verdict, with what the check said
   else
     echo "$1: DIFFERS: ${said:-see above}"
     verdict=1
+    differing+=("$1")
   fi
 }
 
@@ -241,7 +242,9 @@ say "who signed with Authenticode, as the signatures say (checked by Windows aga
 echo "  the program: $(signer "$published_exe")"
 echo "  the package: $(signer "$package")"
 if [ "$verdict" = 0 ]; then
-  say "the release is what this checkout builds"
+  say "the release is what this checkout builds${expected_key:+, with the update key --expect-key names}"
+elif [ "${differing[*]}" = "the update key" ]; then
+  say "the release is what this checkout builds, but NOT with the update key --expect-key names"
 else
   say "the release is NOT what this checkout builds"
 fi

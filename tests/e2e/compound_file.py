@@ -4,8 +4,11 @@ alone (files up to about 7 MB), streams under 4096 bytes in the mini
 stream, each storage's children a balanced tree in the directory's order
 (shorter names first, then by upper case). Names are given as stored.
 
-    write(children, clsid)  the file's bytes; a child is (name, bytes) for a
-                            stream, (name, [children], clsid) for a storage
+    write(children, clsid, top)
+                            the file's bytes; a child is (name, bytes) for a
+                            stream, (name, [children], clsid) for a storage;
+                            top, when given, names the child at the top of
+                            the root's tree
     patch(data, index, offset, value, size=4)
                             changes a field of directory entry index (the
                             root is 0, then the children depth first)
@@ -27,7 +30,7 @@ def _order(name):
     return len(name.encode("utf-16-le")) // 2, name.upper()
 
 
-def _entries(children, clsid):
+def _entries(children, clsid, top):
     entries = [{"name": "Root Entry", "type": ROOT, "clsid": clsid, "data": b""}]
 
     def add(child):
@@ -39,24 +42,25 @@ def _entries(children, clsid):
             entry["child"] = tree([add(grandchild) for grandchild in child[1]])
         return index
 
-    def tree(indices):
+    def tree(indices, top=None):
         ordered = sorted(indices, key=lambda index: _order(entries[index]["name"]))
 
-        def build(low, high):
+        def build(low, high, middle=None):
             if low >= high:
                 return NO_ENTRY
-            middle = (low + high) // 2
+            middle = (low + high) // 2 if middle is None else middle
             entry = entries[ordered[middle]]
             entry["left"], entry["right"] = build(low, middle), build(middle + 1, high)
             return ordered[middle]
-        return build(0, len(ordered))
+        tops = [at for at, index in enumerate(ordered) if entries[index]["name"] == top]
+        return build(0, len(ordered), tops[0] if tops else None)
     entries[0].update(left=NO_ENTRY, right=NO_ENTRY)
-    entries[0]["child"] = tree([add(child) for child in children])
+    entries[0]["child"] = tree([add(child) for child in children], top)
     return entries
 
 
-def write(children, clsid=PACKAGE_CLSID):
-    entries = _entries(children, clsid)
+def write(children, clsid=PACKAGE_CLSID, top=None):
+    entries = _entries(children, clsid, top)
     small = [e for e in entries if e["type"] == STREAM and 0 < len(e["data"]) < CUTOFF]
     large = [e for e in entries if e["type"] == STREAM and len(e["data"]) >= CUTOFF]
     mini_fat, mini_stream = [], b""
