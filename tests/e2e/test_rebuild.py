@@ -304,8 +304,11 @@ class VerifyRelease(unittest.TestCase):
             self.signed_again(downloads)
         # Inside .text: its raw data starts at the first section's file offset.
         self.code_byte = pe_field(os.path.join(self.rebuild, "Halvotren.exe"), 24 + 224 + 20) + 0x100
+        # Packaged again, the package has lost its Authenticode signature.
         self.assert_only_differs(self.changed("program", change), "the program",
-                                 "byte offset %d (0x%X)" % (self.code_byte, self.code_byte))
+                                 "byte offset %d (0x%X)" % (self.code_byte, self.code_byte),
+                                 "it holds no Authenticode signature, though the buildinfo says the release is signed",
+                                 also=("the package",))
 
     def test_a_byte_of_a_table_changed(self):
         def change(downloads):
