@@ -134,9 +134,9 @@ class Comparisons(unittest.TestCase):
                 actions = subprocess.run(["msiinfo", "export", made, "CustomAction"], stdout=subprocess.PIPE,
                                          text=True, check=True).stdout
                 self.assertIn("CloseHalvotren\t%d\t" % (66 if folder != scripts else 2), actions)
-            self.assertEqual(package_codes(PACKAGE), codes[0])
-            self.assertEqual(codes[0][0], codes[1][0], "the product code follows the inputs alone")
             self.assertNotEqual(codes[0][1], codes[1][1], "two packages with one package code")
+            self.assertEqual(codes[0][0], codes[1][0], "the product code follows the inputs alone")
+            self.assertEqual(package_codes(PACKAGE), codes[0], "package.py made another package than the build's")
 
     def test_a_program_differing_only_in_its_checksum_is_said_so(self):
         with open(EXE, "rb") as f:
