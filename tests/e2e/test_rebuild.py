@@ -246,7 +246,8 @@ class VerifyRelease(unittest.TestCase):
         verdicts = dict(line.split(": ", 1) for line in checked.stdout.splitlines() if line.startswith(PARTS))
         self.assertEqual(sorted(PARTS), sorted(verdicts), checked.stdout)
         for name, verdict in verdicts.items():
-            self.assertTrue(verdict.startswith("DIFFERS" if name in (part,) + also else "ok"), checked.stdout)
+            expected = "DIFFERS" if name in (part,) + also else "ok"
+            self.assertTrue(verdict.startswith(expected), "%s is not %s:\n%s" % (name, expected, checked.stdout))
         for word in words:
             self.assertIn(word, " ".join(verdicts[name] for name in (part,) + also))
         self.assertEqual(1, checked.returncode)
