@@ -4,7 +4,7 @@ one, the nested ones too, its digest, the signer's certificate's subject and
 issuer, and the time its timestamp gives. Nothing here checks a signature
 or its chain: Windows does, against its own roots.
 
-    signer.py FILE   one line; "none" when FILE carries no signature
+    signer.py FILE   one line; "none: ..." when FILE carries no signature
 
 Read with a DER reader of its own: the signature is PKCS #7 SignedData
 (RFC 2315) with X.509 certificates (RFC 5280), its timestamp a PKCS #9
@@ -141,7 +141,7 @@ def signature_of(path):
 def describe(path):
     signature = signature_of(path)
     if not signature:
-        return "none"
+        return "none: it carries no Authenticode signature"
     said, before = [], None
     # Padding may follow it, to a multiple of 8 bytes.
     for digest, subject, issuer, stamp in signatures(elements(signature, 1)[0][1]):
