@@ -157,6 +157,9 @@ if __name__ == "__main__":
         sys.exit(2)
     try:
         print(describe(sys.argv[1]))
-    except (ValueError, IndexError, UnicodeDecodeError, struct.error, msi_streams.Refused) as error:
+    except msi_streams.Refused as refused:
+        print("not read: the package is refused (%s)" % refused)
+        sys.exit(1)
+    except (ValueError, IndexError, UnicodeDecodeError, struct.error) as error:
         print("a signature that cannot be read (%s)" % (error or "it ends early"))
         sys.exit(1)
