@@ -4,7 +4,11 @@ its rebuild. Each prints what it finds in a few words and ends with 0 when
 the part is as the rebuild says, 1 when not.
 
     compare_release.py program PUBLISHED REBUILT   the exe, its signature removed
-    compare_release.py package PUBLISHED REBUILT   the packages' streams
+    compare_release.py package PUBLISHED REBUILT [AUTHENTICODE]
+                                                   the packages' entries;
+                                                   AUTHENTICODE is what the
+                                                   buildinfo says: signed,
+                                                   none or unknown
     compare_release.py key EXE PUBLIC.pem          the update key built into the exe
 """
 import base64
@@ -13,8 +17,9 @@ import sys
 
 import msi_streams
 
-# Authenticode's streams in a package: the signature covers every other one.
-SIGNATURE_STREAMS = ("\x05DigitalSignature", "\x05MsiDigitalSignatureEx")
+# Authenticode's streams in a package, in the root storage: the signature
+# covers every other entry.
+SIGNATURE_STREAMS = (("\x05DigitalSignature",), ("\x05MsiDigitalSignatureEx",))
 
 
 def first_difference(a, b):
@@ -56,22 +61,62 @@ def program(published, rebuilt):
     return 1
 
 
-def package(published, rebuilt):
-    ours, theirs = [{name: data for name, data in msi_streams.streams(path).items()
-                     if name not in SIGNATURE_STREAMS} for path in (published, rebuilt)]
+def clsid(text):
+    return "{%s}" % text if text else "none"
+
+
+def package_findings(published, rebuilt, authenticode="unknown"):
+    """What sets the published package apart from the rebuilt one, [] when
+    nothing does. A package refused as ambiguous or malformed gives that
+    reason alone: what its entries are is then no longer clear. authenticode
+    is what the buildinfo says of the release: "signed", "none" or
+    "unknown"."""
+    try:
+        ours = msi_streams.read(published)
+    except msi_streams.Refused as refused:
+        return ["refused: %s" % refused]
+    try:
+        theirs = msi_streams.read(rebuilt)
+    except msi_streams.Refused as refused:
+        return ["the rebuilt package itself is refused: %s" % refused]
     found = []
-    for name in sorted(set(ours) | set(theirs)):
-        shown = name.replace("\x05", "\\005")
-        if name not in theirs:
-            found.append("stream %s is not in the rebuilt package" % shown)
-        elif name not in ours:
-            found.append("stream %s is missing" % shown)
-        elif ours[name] != theirs[name]:
-            found.append("stream %s, first at byte offset %d" % (shown, first_difference(ours[name], theirs[name])))
+    signature = [path for path in ours.entries if path in SIGNATURE_STREAMS]
+    if signature and authenticode == "none":
+        found.append("it holds %s, a signature's stream, though the buildinfo says the release is unsigned"
+                     % msi_streams.shown(signature[0][0]))
+    if not signature and authenticode == "signed":
+        found.append("it holds no Authenticode signature, though the buildinfo says the release is signed")
+    if ours.clsid != theirs.clsid:
+        found.append("its root storage's CLSID is %s, the rebuilt package's %s"
+                     % (clsid(ours.clsid), clsid(theirs.clsid)))
+    for path in sorted(set(ours.entries) | set(theirs.entries)):
+        if path in SIGNATURE_STREAMS:
+            continue
+        mine, other = ours.entries.get(path), theirs.entries.get(path)
+        name = msi_streams.shown((mine or other).shown)
+        if other is None:
+            found.append("it holds %s %s, which the rebuilt package lacks" % (mine.kind, name))
+        elif mine is None:
+            found.append("it lacks %s %s, which the rebuilt package holds" % (other.kind, name))
+        elif mine.kind != other.kind:
+            found.append("%s is a %s, in the rebuilt package a %s" % (name, mine.kind, other.kind))
+        elif mine.clsid != other.clsid:
+            found.append("storage %s's CLSID is %s, the rebuilt package's %s" % (name, clsid(mine.clsid),
+                                                                                   clsid(other.clsid)))
+        elif mine.data != other.data:
+            found.append("stream %s, first at byte offset %d" % (name, first_difference(mine.data, other.data)))
+    return found
+
+
+def package(published, rebuilt, authenticode="unknown"):
+    found = package_findings(published, rebuilt, authenticode)
     if found:
         print("; ".join(found))
         return 1
-    print("%d streams, the signature's left aside" % len(ours))
+    entries = msi_streams.read(published).entries
+    aside = len([path for path in entries if path in SIGNATURE_STREAMS])
+    print("%d entries, each as rebuilt; %s" % (len(entries) - aside, "the signature's %d stream%s left aside"
+                                               % (aside, "s" * (aside > 1)) if aside else "no signature"))
     return 0
 
 
@@ -86,8 +131,10 @@ def key(exe, pem):
 
 
 if __name__ == "__main__":
-    commands = {"program": program, "package": package, "key": key}
-    if len(sys.argv) != 4 or sys.argv[1] not in commands:
+    commands = {"program": (program, 2), "package": (package, 3), "key": (key, 2)}
+    command, most = commands.get(sys.argv[1] if len(sys.argv) > 1 else "", (None, 0))
+    given = sys.argv[2:]
+    if not command or not 2 <= len(given) <= most or given[2:] not in ([], ["signed"], ["none"], ["unknown"]):
         print(__doc__, file=sys.stderr)
         sys.exit(2)
-    sys.exit(commands[sys.argv[1]](*sys.argv[2:]))
+    sys.exit(command(*given))

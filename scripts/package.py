@@ -3,11 +3,15 @@
 give the same bytes. wixl draws a new product code and package code for
 every package and stamps it and its cabinet with the clock; here
 
-- the product code and the package code are name-based UUIDs of the
-  package's inputs: the configured template (which holds the version), the
-  time and every file the package embeds. Identical inputs give identical
-  codes and any change new ones, so a rebuild that differs is a major
-  upgrade of the one it replaces;
+- the product code is a name-based UUID of the package's inputs: the
+  configured template (which holds the version), the time and every file
+  the package embeds. Identical inputs give the same product and any change
+  a new one, so a rebuild with other inputs is a major upgrade of the one it
+  replaces;
+- the package code is a name-based UUID of the finished package: every
+  entry, the summary information with the code itself left blank. Two
+  packages differ in their package codes whenever they differ at all, by
+  whatever made them, and so never pass for each other;
 - the summary information's created and saved dates and the cabinet's file
   times are the build's time (EPOCH, seconds since 1970).
 
@@ -62,9 +66,10 @@ def embedded_files(template):
     return sorted(names)
 
 
-def derive_codes(template, files, epoch):
-    """(product code, package code) from the template's bytes, the time and
-    each file's name and bytes."""
+def derive_product_code(template, files, epoch):
+    """The product code, from the template's bytes, the time and each
+    file's name and bytes: it is written into the package, so it comes from
+    what the package is made of."""
     digest = hashlib.sha256()
 
     def take(label, data):
@@ -75,13 +80,33 @@ def derive_codes(template, files, epoch):
     for name, path in files:
         with open(path, "rb") as f:
             take("file " + name, f.read())
-    inputs = digest.hexdigest()
-    return ["{%s}" % str(uuid.uuid5(NAMESPACE, kind + " " + inputs)).upper() for kind in ("product", "package")]
+    return "{%s}" % str(uuid.uuid5(NAMESPACE, "product " + digest.hexdigest())).upper()
 
 
-def stamp_summary(package, package_code, epoch):
-    """Writes the package code and the time into the summary information,
-    in place: each value keeps its length."""
+def derive_package_code(package, summary):
+    """The package code, from every entry of the finished package: each
+    one's path of UTF-16 names, its kind, its class and its bytes, the root's
+    class, and the summary information as given (its own package code
+    blanked)."""
+    read = msi_streams.read(package)
+    digest = hashlib.sha256()
+
+    def take(data):
+        digest.update(len(data).to_bytes(8, "big") + data)
+    take(read.clsid.encode())
+    for path in sorted(read.entries):
+        entry = read.entries[path]
+        take("/".join(path).encode("utf-16-le", "surrogatepass"))
+        take((entry.kind + " " + entry.clsid).encode())
+        take(summary if entry.shown == SUMMARY else entry.data or b"")
+    return "{%s}" % str(uuid.uuid5(NAMESPACE, "package " + digest.hexdigest())).upper()
+
+
+def stamp_summary(package, epoch):
+    """Writes the time and then the package code into the summary
+    information, in place: each value keeps its length. The code comes last,
+    from the package as it is then, so that any change to what package.py
+    writes, however it is made, gives another code."""
     data = bytearray(msi_streams.streams(package)[SUMMARY])
     section, = struct.unpack_from("<I", data, 44)
     count, = struct.unpack_from("<I", data, section + 4)
@@ -91,13 +116,14 @@ def stamp_summary(package, package_code, epoch):
         if pid not in offsets or struct.unpack_from("<I", data, section + offsets[pid])[0] != kind:
             raise ValueError("%s: summary property %d is missing or of another type" % (package, pid))
         return section + offsets[pid] + 4
-    at = value(PID_REVNUMBER, VT_LPSTR)
-    code = package_code.encode() + b"\0"
-    if struct.unpack_from("<I", data, at)[0] != len(code):
-        raise ValueError("%s: the package code is not a braced GUID" % package)
-    data[at + 4:at + 4 + len(code)] = code
     for pid in (PID_CREATE_DTM, PID_LASTSAVE_DTM):
         struct.pack_into("<Q", data, value(pid, VT_FILETIME), (epoch + FILETIME_1970) * 10 ** 7)
+    at = value(PID_REVNUMBER, VT_LPSTR)
+    length = len("{00000000-0000-0000-0000-000000000000}") + 1
+    if struct.unpack_from("<I", data, at)[0] != length:
+        raise ValueError("%s: the package code is not a braced GUID" % package)
+    data[at + 4:at + 4 + length] = bytes(length)
+    data[at + 4:at + 4 + length] = derive_package_code(package, bytes(data)).encode() + b"\0"
     msi_streams.overwrite(package, SUMMARY, bytes(data))
 
 
@@ -164,7 +190,7 @@ def main():
     for name in embedded_files(args.template):
         taken = os.path.join(args.files_from or beside, os.path.basename(name))
         files.append((name, taken if os.path.isfile(taken) else os.path.join(beside, name)))
-    product_code, package_code = derive_codes(args.template, files, args.epoch)
+    product_code = derive_product_code(args.template, files, args.epoch)
     # wixl takes the files relative to the template and each one's time
     # from the file system, so it builds from a copy of them, stamped.
     with tempfile.TemporaryDirectory() as stage:
@@ -190,7 +216,9 @@ def main():
             if "'" in row[2]:
                 raise ValueError("%s: a quote in the condition of %s" % (args.template, row[1]))
             msi_query(built, "INSERT INTO `%s` (`Action`, `Condition`, `Sequence`) VALUES ('%s', '%s', %d)" % row)
-        stamp_summary(built, package_code, args.epoch)
+        # Last, after every change to the package: the package code is
+        # derived from what the package then holds.
+        stamp_summary(built, args.epoch)
         shutil.copyfile(built, args.output)
     return 0
 

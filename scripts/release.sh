@@ -11,8 +11,9 @@
 #
 # URL is where downloads/ will be served, e.g. http://www.halvotren.example/downloads.
 # downloads/ also gets Halvotren-<version>.buildinfo: the commit, the time
-# and the package versions the release was built with, and the update key's
-# public half, from which scripts/verify-release.sh builds it again.
+# and the package versions the release was built with, the update key's
+# public half and whether it is signed, from which
+# scripts/verify-release.sh builds it again.
 # The version defaults to the one CMakeLists.txt sets.
 #
 # UPDATE.pem is the publisher's Ed25519 update key: its public half is built
@@ -166,9 +167,12 @@ if [ ${#signing[@]} -gt 0 ]; then
   done
 fi
 
-python3 "$HALVOTREN_ROOT/scripts/release_folder.py" "$package" "$version" "$base_url" "$staging" "${signature[@]}" \
-  >/dev/null
-buildinfo_write "$build_dir" "$version" "$base_url" "$public_key" >"$staging/downloads/Halvotren-$version.buildinfo"
+"$HALVOTREN_PYTHON" "$HALVOTREN_ROOT/scripts/release_folder.py" "$package" "$version" "$base_url" "$staging" \
+  "${signature[@]}" >/dev/null
+authenticode=none
+if [ ${#signing[@]} -gt 0 ]; then authenticode=signed; fi
+buildinfo_write "$build_dir" "$version" "$base_url" "$public_key" "$authenticode" \
+  >"$staging/downloads/Halvotren-$version.buildinfo"
 # The new release takes the old one's place: the old one is moved aside
 # first and put back if the new one cannot take its place, so that one or
 # the other is always there.

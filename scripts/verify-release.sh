@@ -4,7 +4,7 @@
 # buildinfo's version, time and update key, and compares what users
 # download with what this source gives, part by part.
 #
-#   verify-release.sh [--build-dir DIR] DOWNLOADS
+#   verify-release.sh [--build-dir DIR] [--expect-key PEM_OR_FINGERPRINT] DOWNLOADS
 #
 # DOWNLOADS holds what release.sh laid out: Halvotren-<version>.msi, its
 # .sig when the release has an update key, halvotren.ver and
@@ -15,12 +15,25 @@
 # Each part prints ok or what differs; the exit status is 0 only when every
 # part is ok:
 #   the program           the exe in the package, its Authenticode signature
-#                         removed, is the rebuilt exe, byte for byte
-#   the package           every stream of the package but the signature's is
-#                         that of a package rebuilt around the published exe
+#                         removed, is the rebuilt exe, byte for byte, and it
+#                         is signed or not as the buildinfo says
+#   the package           read as Windows Installer reads it, and refused
+#                         when it is ambiguous or malformed, it holds every
+#                         entry of a package rebuilt around the published
+#                         exe, and no other, each with the same name, type
+#                         and bytes; only the signature's streams are set
+#                         aside, and they are there or not as the buildinfo
+#                         says
 #   halvotren.ver         is the text release.sh writes for that package
 #   the update signature  verifies over the package with the buildinfo's
 #                         key, which is the key built into the program
+#   the update key        its SHA-256 fingerprint; with --expect-key (the
+#                         publisher's public key as PEM, or its fingerprint)
+#                         a different key fails. Without it the check proves
+#                         that the release is what its buildinfo and commit
+#                         build, not who published it.
+# Then it names who signed the program and the package with Authenticode
+# (signer, issuer, timestamp), which it sets aside: Windows checks those.
 # A buildinfo naming package versions other than this machine's, or another
 # commit, gives a warning first: that is the usual cause of a difference.
 set -euo pipefail
@@ -28,7 +41,7 @@ source "$(dirname "$0")/build.sh"
 source "$HALVOTREN_ROOT/scripts/buildinfo.sh"
 
 usage() {
-  echo "usage: verify-release.sh [--build-dir DIR] DOWNLOADS" >&2
+  echo "usage: verify-release.sh [--build-dir DIR] [--expect-key PEM_OR_FINGERPRINT] DOWNLOADS" >&2
   exit 2
 }
 fail() {
@@ -39,10 +52,25 @@ say() {
   echo "verify-release: $*"
 }
 
-build_dir=
+# fingerprint: the SHA-256 of the DER public key on standard input.
+fingerprint() {
+  sha256sum | cut -d' ' -f1
+}
+
+build_dir= expected_key=
 while [ $# -gt 1 ]; do
   case "$1" in
     --build-dir) build_dir=$(realpath -m "$2"); shift 2 ;;
+    --expect-key)
+      if [ -f "$2" ]; then
+        der=$(openssl pkey -pubin -in "$2" -outform DER 2>/dev/null | base64 -w0) && [ -n "$der" ] ||
+          fail "$2 holds no public key openssl reads"
+        expected_key=$(base64 -d <<<"$der" | fingerprint)
+      else
+        expected_key=$(tr -d ': ' <<<"${2,,}")
+        [[ "$expected_key" =~ ^[0-9a-f]{64}$ ]] || fail "$2 is neither a public key file nor a SHA-256 fingerprint"
+      fi
+      shift 2 ;;
     *) usage ;;
   esac
 done
@@ -58,8 +86,9 @@ epoch=$(buildinfo_field "$info" Source-Date-Epoch)
 commit=$(buildinfo_field "$info" Commit)
 base_url=$(buildinfo_field "$info" Base-URL)
 key=$(buildinfo_field "$info" Update-Key)
-[ "$info" = "$downloads/Halvotren-$version.buildinfo" ] && [[ "$epoch" =~ ^[0-9]+$ ]] && [ -n "$key" ] ||
-  fail "$info is not a buildinfo release.sh writes"
+authenticode=$(buildinfo_field "$info" Authenticode)
+[ "$info" = "$downloads/Halvotren-$version.buildinfo" ] && [[ "$epoch" =~ ^[0-9]+$ ]] && [ -n "$key" ] &&
+  [[ "$authenticode" =~ ^(signed|none|)$ ]] || fail "$info is not a buildinfo release.sh writes"
 package=$downloads/Halvotren-$version.msi
 [ -f "$package" ] || fail "$downloads holds no Halvotren-$version.msi"
 
@@ -81,6 +110,9 @@ warn_of_other_inputs() {
   if [ "$here" != "$commit" ]; then
     say "warning: the release was built from commit $commit, this checkout is $here; check out the release's commit"
   fi
+  if [ -z "$authenticode" ]; then
+    say "warning: the buildinfo does not say whether the release is signed; the signatures are not checked against it"
+  fi
 }
 
 rebuild() {
@@ -99,7 +131,7 @@ rebuild() {
 
 # The published program, found by its name wherever the package installs
 # it, and without its signature in $work/program.exe.
-published_exe= signed=
+published_exe= program_signed=
 unpack_program() {
   local found
   msiextract -C "$work/published" "$package" >/dev/null 2>&1 || return 0
@@ -107,31 +139,38 @@ unpack_program() {
   [ "$(wc -l <<<"$found")" = 1 ] && [ -n "$found" ] || return 0
   published_exe=$found
   if osslsigncode remove-signature -in "$published_exe" -out "$work/program.exe" >/dev/null 2>&1; then
-    signed="its signature removed, "
+    program_signed=signed
   else
     cp "$published_exe" "$work/program.exe"
-    signed="unsigned, "
+    program_signed=none
   fi
 }
 
 check_program() {
   [ -n "$published_exe" ] || { echo "the package holds no Halvotren.exe msiextract can extract"; return 1; }
-  echo -n "$signed"
-  python3 "$HALVOTREN_ROOT/scripts/compare_release.py" program "$work/program.exe" "$build_dir/Halvotren.exe"
+  if [ -n "$authenticode" ] && [ "$program_signed" != "$authenticode" ]; then
+    echo "it carries $([ "$program_signed" = signed ] || echo "no ")an Authenticode signature, though the" \
+      "buildinfo says the release is $([ "$authenticode" = signed ] || echo "un")signed"
+    return 1
+  fi
+  echo -n "$([ "$program_signed" = signed ] && echo "its signature removed" || echo unsigned), "
+  "$HALVOTREN_PYTHON" "$HALVOTREN_ROOT/scripts/compare_release.py" program "$work/program.exe" \
+    "$build_dir/Halvotren.exe"
 }
 
 check_package() {
   [ -n "$published_exe" ] || { echo "the package holds no Halvotren.exe to rebuild it around"; return 1; }
-  python3 "$HALVOTREN_ROOT/scripts/package.py" --epoch "$epoch" --files-from "$(dirname "$published_exe")" \
-    "$build_dir/halvotren.wxs" "$work/around.msi" || return 1
-  python3 "$HALVOTREN_ROOT/scripts/compare_release.py" package "$package" "$work/around.msi"
+  "$HALVOTREN_PYTHON" "$HALVOTREN_ROOT/scripts/package.py" --epoch "$epoch" \
+    --files-from "$(dirname "$published_exe")" "$build_dir/halvotren.wxs" "$work/around.msi" || return 1
+  "$HALVOTREN_PYTHON" "$HALVOTREN_ROOT/scripts/compare_release.py" package "$package" "$work/around.msi" \
+    "${authenticode:-unknown}"
 }
 
 check_version_file() {
   local expected=$work/layout/downloads/halvotren.ver published=$downloads/halvotren.ver
   [ -f "$published" ] || { echo "there is none"; return 1; }
-  python3 "$HALVOTREN_ROOT/scripts/release_folder.py" "$package" "$version" "$base_url" "$work/layout" >/dev/null ||
-    return 1
+  "$HALVOTREN_PYTHON" "$HALVOTREN_ROOT/scripts/release_folder.py" "$package" "$version" "$base_url" \
+    "$work/layout" >/dev/null || return 1
   cmp -s "$expected" "$published" || { echo "it reads '$(cat -v "$published")', not '$(cat "$expected")'"; return 1; }
 }
 
@@ -147,13 +186,38 @@ check_update_signature() {
   openssl pkeyutl -verify -pubin -inkey "$build_dir/update-key.pub.pem" -rawin -in "$work/message" \
     -sigfile "$signature" >/dev/null 2>&1 || { echo "it does not verify with the buildinfo's key"; return 1; }
   [ -n "$published_exe" ] || { echo "the package holds no program to find the key in"; return 1; }
-  python3 "$HALVOTREN_ROOT/scripts/compare_release.py" key "$work/program.exe" "$build_dir/update-key.pub.pem" &&
-    echo "the buildinfo's key, the one built into the program"
+  "$HALVOTREN_PYTHON" "$HALVOTREN_ROOT/scripts/compare_release.py" key "$work/program.exe" \
+    "$build_dir/update-key.pub.pem" && echo "the buildinfo's key, the one built into the program"
+}
+
+check_update_key() {
+  local found
+  if [ "$key" = none ]; then
+    [ -z "$expected_key" ] || { echo "the release has no update key, --expect-key names $expected_key"; return 1; }
+    echo "none: the release has no update key"
+    return 0
+  fi
+  found=$(base64 -d <<<"$key" | fingerprint)
+  if [ -z "$expected_key" ]; then
+    echo "SHA-256 fingerprint $found; not compared with the publisher's key, as --expect-key would: this check" \
+      "proves that the release is what its buildinfo and commit build, not who published it"
+  elif [ "$found" = "$expected_key" ]; then
+    echo "SHA-256 fingerprint $found, the key --expect-key names"
+  else
+    echo "SHA-256 fingerprint $found, while --expect-key names $expected_key"
+    return 1
+  fi
+}
+
+# What the Authenticode signature of FILE names, or why it cannot be read.
+signer() {
+  [ -n "$1" ] || { echo "none that can be read: the package holds no program"; return; }
+  "$HALVOTREN_PYTHON" "$HALVOTREN_ROOT/scripts/signer.py" "$1" || true
 }
 
 # A check runs as an if's condition, where set -e does not hold: each step
 # that can fail ends it itself.
-verdict=0
+verdict=0 differing=()
 report() {  # PART CHECK: the part's verdict, with what the check said
   local said
   if said=$("$2" 2>&1); then
@@ -161,6 +225,7 @@ report() {  # PART CHECK: the part's verdict, with what the check said
   else
     echo "$1: DIFFERS: ${said:-see above}"
     verdict=1
+    differing+=("$1")
   fi
 }
 
@@ -172,8 +237,14 @@ report "the program" check_program
 report "the package" check_package
 report "halvotren.ver" check_version_file
 report "the update signature" check_update_signature
+report "the update key" check_update_key
+say "who signed with Authenticode, as the signatures say (checked by Windows against its roots, not here):"
+echo "  the program: $(signer "$published_exe")"
+echo "  the package: $(signer "$package")"
 if [ "$verdict" = 0 ]; then
-  say "the release is what this checkout builds"
+  say "the release is what this checkout builds${expected_key:+, with the update key --expect-key names}"
+elif [ "${differing[*]}" = "the update key" ]; then
+  say "the release is what this checkout builds, but NOT with the update key --expect-key names"
 else
   say "the release is NOT what this checkout builds"
 fi

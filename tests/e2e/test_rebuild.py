@@ -1,7 +1,8 @@
 """Releases anyone can rebuild bit for bit: one commit built in another
 folder with the clock 40 days on gives the same program and package, and
 verify-release.sh passes a release made by the release command and fails a
-changed copy, naming the part that changed. No Wine: these build."""
+changed copy, naming the part that changed, crafted copies among them. No
+Wine: these build."""
 import contextlib
 import hashlib
 import io
@@ -13,7 +14,9 @@ import sys
 import tempfile
 import time
 import unittest
+import uuid
 
+import compound_file
 import signing
 from test_update import update_signature
 from timestamp_server import TimestampServer
@@ -30,7 +33,8 @@ import msi_streams  # noqa: E402
 LATER = "+40d"
 FALLBACK_EPOCH = 1704067200
 BASE_URL = "http://www.halvotren.example/downloads"
-PARTS = ("the program", "the package", "halvotren.ver", "the update signature")
+PARTS = ("the program", "the package", "halvotren.ver", "the update signature", "the update key")
+PUBLISHER = "signer /CN=Halvotren Test Publisher/O=Halvotren developers, issuer /CN=Halvotren Test Intermediate"
 
 
 def sha256(path):
@@ -56,19 +60,83 @@ def commit_time():
 
 def build_later(folder, version, key):
     """The package built in folder as the release command builds it, with
-    the clock moved 40 days on; the seconds it took."""
+    the clock moved 40 days on; the seconds it took. The build's own shell
+    says what time it is, so that a clock that did not move fails here
+    rather than passing a comparison that proves nothing."""
     started = time.monotonic()
-    built = subprocess.run(["faketime", "-f", LATER, "bash", "-c", 'source "$0"; halvotren_build_release "$@"',
+    built = subprocess.run(["faketime", "-f", LATER, "bash", "-c",
+                            'date +%s; source "$0"; halvotren_build_release "$@"',
                             os.path.join(SOURCE, "scripts", "build.sh"), folder, version, key],
                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
     assert built.returncode == 0, built.stdout
+    clock = int(built.stdout.split("\n", 1)[0])
+    assert clock > time.time() + 39 * 86400, "the build's clock was not moved on: %d" % clock
+    program = os.path.join(folder, "Halvotren.exe")
+    assert pe_field(program, 8) == commit_time(), "the program built 40 days on is stamped %d, not with the " \
+        "commit's time %d" % (pe_field(program, 8), commit_time())
     return time.monotonic() - started
 
 
+def package_codes(package):
+    """(product code, package code)."""
+    summary = subprocess.run(["msiinfo", "suminfo", package], stdout=subprocess.PIPE, text=True, check=True).stdout
+    properties = subprocess.run(["msiinfo", "export", package, "Property"], stdout=subprocess.PIPE, text=True,
+                                check=True).stdout
+    return ([row.split("\t")[1] for row in properties.splitlines() if row.startswith("ProductCode\t")][0],
+            [line.split(": ")[1] for line in summary.splitlines() if line.startswith("Revision number")][0])
+
+
+def second_spelling(raw):
+    """Another spelling of a stored name that decodes to the same name: its
+    first pair of characters written as two single ones."""
+    at = [at for at, character in enumerate(raw) if 0x3800 <= ord(character) < 0x4800][0]
+    code = ord(raw[at]) - 0x3800
+    return raw[:at] + chr(0x4800 + (code & 0x3F)) + chr(0x4800 + (code >> 6)) + raw[at + 1:]
+
+
+def craft(package, name, data):
+    """Rewrites package as the review crafted its two: the stream name holds
+    data under its own spelling, where Windows Installer's lookup finds it,
+    and its honest bytes are added under a second spelling, at the top of
+    the directory's tree, which a reader that keeps the last entry of each
+    name takes."""
+    read = msi_streams.read(package)
+    children = []
+    for path, entry in read.entries.items():
+        children.append((path[0], data if entry.shown == name else entry.data))
+        if entry.shown == name:
+            children.append((second_spelling(path[0]), entry.data))
+            honest = second_spelling(path[0])
+    with open(package, "wb") as f:
+        f.write(compound_file.write(children, uuid.UUID(read.clsid).bytes_le, honest))
+
+
 class Comparisons(unittest.TestCase):
-    def test_the_clock_moves_under_faketime(self):
-        moved = subprocess.run(["faketime", "-f", LATER, "date", "+%s"], stdout=subprocess.PIPE, text=True).stdout
-        self.assertGreater(int(moved), time.time() + 39 * 86400)
+    def test_a_change_to_what_package_py_writes_changes_the_package_code(self):
+        with open(os.path.join(BUILD, "generated", "source-date-epoch")) as f:
+            epoch = f.read().strip()
+        with tempfile.TemporaryDirectory() as work:
+            scripts = os.path.join(work, "scripts")
+            shutil.copytree(os.path.join(SOURCE, "scripts"), scripts)
+            with open(os.path.join(scripts, "package.py")) as f:
+                text = f.read()
+            # The closing action waited for and checked, type 2, not 66.
+            changed = text.replace('"ignore": 64', '"ignore": 0')
+            self.assertNotEqual(text, changed, "package.py no longer names the return types")
+            with open(os.path.join(scripts, "package.py"), "w") as f:
+                f.write(changed)
+            codes = []
+            for folder in (os.path.join(SOURCE, "scripts"), scripts):
+                made = os.path.join(work, "%d.msi" % len(codes))
+                subprocess.run([sys.executable, os.path.join(folder, "package.py"), "--epoch", epoch,
+                                os.path.join(BUILD, "halvotren.wxs"), made], check=True)
+                codes.append(package_codes(made))
+                actions = subprocess.run(["msiinfo", "export", made, "CustomAction"], stdout=subprocess.PIPE,
+                                         text=True, check=True).stdout
+                self.assertIn("CloseHalvotren\t%d\t" % (66 if folder != scripts else 2), actions)
+            self.assertNotEqual(codes[0][1], codes[1][1], "two packages with one package code")
+            self.assertEqual(codes[0][0], codes[1][0], "the product code follows the inputs alone")
+            self.assertEqual(package_codes(PACKAGE), codes[0], "package.py made another package than the build's")
 
     def test_a_program_differing_only_in_its_checksum_is_said_so(self):
         with open(EXE, "rb") as f:
@@ -140,25 +208,31 @@ class VerifyRelease(unittest.TestCase):
                                                                         time.monotonic() - released))
 
     @classmethod
-    def verify(cls, downloads):
+    def verify(cls, downloads, *options):
         started = time.monotonic()
         checked = subprocess.run(["bash", os.path.join(SOURCE, "scripts", "verify-release.sh"),
-                                  "--build-dir", cls.rebuild, downloads],
+                                  "--build-dir", cls.rebuild, *options, downloads],
                                  stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-        print("\n$ verify-release.sh %s  (%.1f s)\n%s" % (os.path.basename(os.path.dirname(downloads)),
-                                                          time.monotonic() - started, checked.stdout))
+        print("\n$ verify-release.sh %s %s (%.1f s)\n%s" % (" ".join(options),
+                                                            os.path.basename(os.path.dirname(downloads)),
+                                                            time.monotonic() - started, checked.stdout))
         return checked
 
     def package(self, downloads):
         return os.path.join(downloads, "Halvotren-1.1.msi")
 
-    def changed(self, name, change):
+    def changed(self, name, change, *options):
         """verify-release.sh's verdict on a copy of the release that change
         changed; the copy is a folder named name."""
         copy = self.pki.path(name + "/downloads")
         shutil.copytree(self.downloads, copy)
         change(copy)
-        return self.verify(copy)
+        return self.verify(copy, *options)
+
+    def fingerprint(self, key):
+        der = subprocess.run(["openssl", "pkey", "-in", key, "-pubout", "-outform", "DER"], stdout=subprocess.PIPE,
+                             check=True).stdout
+        return hashlib.sha256(der).hexdigest()
 
     def signed_again(self, downloads):
         """As its publisher would: the update key signs what is published."""
@@ -167,13 +241,15 @@ class VerifyRelease(unittest.TestCase):
         with open(self.package(downloads) + ".sig", "wb") as f:
             f.write(signature)
 
-    def assert_only_differs(self, checked, part, *words):
+    def assert_only_differs(self, checked, part, *words, also=()):
+        """Only part differs (and the parts also names), each saying words."""
         verdicts = dict(line.split(": ", 1) for line in checked.stdout.splitlines() if line.startswith(PARTS))
         self.assertEqual(sorted(PARTS), sorted(verdicts), checked.stdout)
         for name, verdict in verdicts.items():
-            self.assertTrue(verdict.startswith("DIFFERS" if name == part else "ok"), checked.stdout)
+            expected = "DIFFERS" if name in (part,) + also else "ok"
+            self.assertTrue(verdict.startswith(expected), "%s is not %s:\n%s" % (name, expected, checked.stdout))
         for word in words:
-            self.assertIn(word, verdicts[part])
+            self.assertIn(word, " ".join(verdicts[name] for name in (part,) + also))
         self.assertEqual(1, checked.returncode)
 
     def test_the_release_is_what_this_checkout_builds(self):
@@ -183,6 +259,24 @@ class VerifyRelease(unittest.TestCase):
         self.assertRegex(self.passed.stdout, r"(?m)^the program: ok \(its signature removed, \d+ bytes\)$")
         for part in PARTS[1:]:
             self.assertTrue(any(line.startswith(part + ": ok") for line in lines), self.passed.stdout)
+        self.assertIn("the update key: ok (SHA-256 fingerprint %s; not compared" % self.fingerprint(
+            self.pki.update_key), self.passed.stdout)
+        for part in ("program", "package"):
+            self.assertRegex(self.passed.stdout, r"(?m)^  the %s: SHA-1, %s, timestamp 20\d\d-\d\d-\d\d "
+                             r"\d\d:\d\d:\d\d UTC; SHA-256, the same signer, timestamp 20" % (part, PUBLISHER))
+
+    def test_a_key_other_than_the_one_expected(self):
+        other = self.pki.path("expected.pem")
+        subprocess.run(["openssl", "genpkey", "-algorithm", "ed25519", "-out", other], check=True)
+        checked = self.verify(self.downloads, "--expect-key", ":".join(self.fingerprint(other)[n:n + 2].upper()
+                                                                       for n in range(0, 64, 2)))
+        self.assert_only_differs(checked, "the update key", "while --expect-key names " + self.fingerprint(other))
+        public = self.pki.path("expected.pub.pem")
+        subprocess.run(["openssl", "pkey", "-in", self.pki.update_key, "-pubout", "-out", public], check=True)
+        checked = self.verify(self.downloads, "--expect-key", public)
+        self.assertEqual(0, checked.returncode, checked.stdout)
+        self.assertIn("the update key: ok (SHA-256 fingerprint %s, the key --expect-key names)"
+                      % self.fingerprint(self.pki.update_key), checked.stdout)
 
     def test_with_the_test_key_a_build_elsewhere_40_days_later_is_the_same(self):
         with tempfile.TemporaryDirectory() as later:
@@ -211,21 +305,59 @@ class VerifyRelease(unittest.TestCase):
             self.signed_again(downloads)
         # Inside .text: its raw data starts at the first section's file offset.
         self.code_byte = pe_field(os.path.join(self.rebuild, "Halvotren.exe"), 24 + 224 + 20) + 0x100
+        # Packaged again, the package has lost its Authenticode signature.
         self.assert_only_differs(self.changed("program", change), "the program",
-                                 "byte offset %d (0x%X)" % (self.code_byte, self.code_byte))
+                                 "byte offset %d (0x%X)" % (self.code_byte, self.code_byte),
+                                 "it holds no Authenticode signature, though the buildinfo says the release is signed",
+                                 also=("the package",))
 
     def test_a_byte_of_a_table_changed(self):
         def change(downloads):
             # The custom action's type, the first column after its name.
-            [(at, _)] = msi_streams.extent(self.package(downloads), "!CustomAction")
-            with open(self.package(downloads), "r+b") as f:
-                f.seek(at + 4)
-                byte = f.read(1)[0]
-                f.seek(at + 4)
-                f.write(bytes([byte ^ 1]))
+            table = bytearray(msi_streams.streams(self.package(downloads))["!CustomAction"])
+            table[4] ^= 1
+            msi_streams.overwrite(self.package(downloads), "!CustomAction", bytes(table))
             self.signed_again(downloads)
         self.assert_only_differs(self.changed("table", change), "the package", "stream !CustomAction",
                                  "byte offset 4")
+
+    def test_a_custom_action_run_as_localsystem_beside_its_honest_table(self):
+        def change(downloads):
+            altered = self.pki.path("altered.msi")
+            shutil.copyfile(self.package(downloads), altered)
+            # Deferred, without impersonation: run as LocalSystem.
+            subprocess.run(["msibuild", altered, "-q", "UPDATE `CustomAction` SET `Type` = 3074 "
+                            "WHERE `Action` = 'CloseHalvotren'"], check=True)
+            craft(self.package(downloads), "!CustomAction", msi_streams.streams(altered)["!CustomAction"])
+            actions = subprocess.run(["msiinfo", "export", self.package(downloads), "CustomAction"],
+                                     stdout=subprocess.PIPE, text=True, check=True).stdout
+            self.assertIn("CloseHalvotren\t3074\t", actions, "Windows Installer's reading is not the altered one")
+            self.signed_again(downloads)
+        self.assert_only_differs(self.changed("localsystem", change), "the package",
+                                 "refused: two entries of the root storage decode to one name, !CustomAction")
+
+    def test_a_closing_program_replaced_beside_its_honest_copy(self):
+        def change(downloads):
+            other = os.urandom(len(msi_streams.streams(self.package(downloads))["Binary.CloseHalvotren"]))
+            craft(self.package(downloads), "Binary.CloseHalvotren", other)
+            read = subprocess.run(["msiinfo", "extract", self.package(downloads), "Binary.CloseHalvotren"],
+                                  stdout=subprocess.PIPE, check=True).stdout
+            self.assertEqual(other, read, "Windows Installer's reading is not the replaced one")
+            self.signed_again(downloads)
+        self.assert_only_differs(self.changed("closer", change), "the package",
+                                 "refused: two entries of the root storage decode to one name, Binary.CloseHalvotren")
+
+    def test_a_buildinfo_saying_the_release_is_unsigned(self):
+        def change(downloads):
+            info = os.path.join(downloads, "Halvotren-1.1.buildinfo")
+            with open(info) as f:
+                text = f.read()
+            with open(info, "w") as f:
+                f.write(text.replace("\nAuthenticode: signed\n", "\nAuthenticode: none\n"))
+        self.assert_only_differs(self.changed("unsigned", change), "the program",
+                                 "it carries an Authenticode signature, though the buildinfo says the release is "
+                                 "unsigned", "it holds \\005DigitalSignature, a signature's stream, though the "
+                                 "buildinfo says the release is unsigned", also=("the package",))
 
     def test_a_byte_of_the_version_files_url_changed(self):
         def change(downloads):
