@@ -95,7 +95,7 @@ def second_spelling(raw):
 
 
 def craft(package, name, data):
-    """Rewrites package as the review crafted its two: the stream name holds
+    """Rewrites package as an attacker would: the stream name holds
     data under its own spelling, where Windows Installer's lookup finds it,
     and its honest bytes are added under a second spelling, at the top of
     the directory's tree, which a reader that keeps the last entry of each
