@@ -264,7 +264,7 @@ class UpdateBed(BedTestCase, TrayMixin):
         self.assertEqual("Halvotren Update Checker", self.server.seen(INSTALLER_PATH)[0].user_agent)
         self.assertEqual([("C:\\windows\\system32\\msiexec.exe",
                            'msiexec.exe /i "%s" HALVOTREN_WAITER=1' % windows_path)], launched())
-        self.assertEqual(["C:\\windows\\system32"], launched_folders(), "msiexec's current folder")
+        self.assertEqual(["C:\\windows\\system32"], launched_folders(), "msiexec did not start in the system folder")
         with open(RECEIVED, "rb") as f:
             self.assertEqual(answer.body, f.read())
         # Delete at the next start of Windows too: the path as the system
