@@ -135,7 +135,7 @@ def delete_service(name):
 LAUNCHED_LOG = os.path.join(BED_C, "launched.log")
 
 
-def _launches():
+def launches():
     """(program path, current folder, command line) for each start the
     recorders saw."""
     try:
@@ -147,12 +147,7 @@ def _launches():
 
 def launched():
     """(program path, command line) for each start the recorders saw."""
-    return [(program, command) for (program, _, command) in _launches()]
-
-
-def launched_folders():
-    """The current folder of each start the recorders saw."""
-    return [folder for (_, folder, _) in _launches()]
+    return [(program, command) for (program, _, command) in launches()]
 
 
 def clear_launched():

@@ -16,8 +16,8 @@ import tempfile
 import unittest
 
 from bed import (BED_C, EXE, PREFIX, WM_CLOSE, BedTestCase, TrayMixin, clear_launched, close_started_programs,
-                 launched, launched_folders, mapped_files, prefix_processes, set_firewall, wait_until,
-                 waiter_processes, wine)
+                 launched, launches, mapped_files, prefix_processes, set_firewall, wait_until, waiter_processes,
+                 wine)
 from update_server import Answer, UpdateServer
 
 CHECK_FOR_UPDATES = 107
@@ -264,7 +264,8 @@ class UpdateBed(BedTestCase, TrayMixin):
         self.assertEqual("Halvotren Update Checker", self.server.seen(INSTALLER_PATH)[0].user_agent)
         self.assertEqual([("C:\\windows\\system32\\msiexec.exe",
                            'msiexec.exe /i "%s" HALVOTREN_WAITER=1' % windows_path)], launched())
-        self.assertEqual(["C:\\windows\\system32"], launched_folders(), "msiexec did not start in the system folder")
+        self.assertEqual(["C:\\windows\\system32"], [folder for (_, folder, _) in launches()],
+                         "msiexec did not start in the system folder")
         with open(RECEIVED, "rb") as f:
             self.assertEqual(answer.body, f.read())
         # Delete at the next start of Windows too: the path as the system
