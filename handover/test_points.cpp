@@ -5,20 +5,26 @@
 #include <stdlib.h>
 
 #ifdef HALVOTREN_TEST_POINTS
-// Told to, changes the last byte of the saved package, as a program that
-// reached the file in that moment could.
+// Told to, changes the saved package as a program that reached the file in
+// that moment could: "append" adds a byte after its end, anything else
+// changes its last byte.
 void AfterPackageWritten(const char *path)
 {
-    char told[4];
-    if (GetEnvironmentVariableA("HALVOTREN_CHANGE_SAVED_PACKAGE", told, sizeof told) == 0)
+    char told[8];
+    const DWORD length = GetEnvironmentVariableA("HALVOTREN_CHANGE_SAVED_PACKAGE", told, sizeof told);
+    if (length == 0)
         return;
     HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
     if (file == INVALID_HANDLE_VALUE)
         return;
     char last = 0;
     DWORD done = 0;
-    if (SetFilePointer(file, -1, NULL, FILE_END) != INVALID_SET_FILE_POINTER && ReadFile(file, &last, 1, &done, NULL) &&
-        SetFilePointer(file, -1, NULL, FILE_END) != INVALID_SET_FILE_POINTER) {
+    if (length < sizeof told && lstrcmpA(told, "append") == 0) {
+        if (SetFilePointer(file, 0, NULL, FILE_END) != INVALID_SET_FILE_POINTER)
+            WriteFile(file, &last, 1, &done, NULL);
+    } else if (SetFilePointer(file, -1, NULL, FILE_END) != INVALID_SET_FILE_POINTER &&
+               ReadFile(file, &last, 1, &done, NULL) &&
+               SetFilePointer(file, -1, NULL, FILE_END) != INVALID_SET_FILE_POINTER) {
         last ^= 1;
         WriteFile(file, &last, 1, &done, NULL);
     }

@@ -135,13 +135,19 @@ def delete_service(name):
 LAUNCHED_LOG = os.path.join(BED_C, "launched.log")
 
 
-def launched():
-    """(program path, command line) for each start the recorders saw."""
+def launches():
+    """(program path, current folder, command line) for each start the
+    recorders saw."""
     try:
         with open(LAUNCHED_LOG, errors="replace") as f:
-            return [tuple(line.split("\t", 1)) for line in f.read().splitlines() if "\t" in line]
+            return [tuple(line.split("\t", 2)) for line in f.read().splitlines() if line.count("\t") >= 2]
     except OSError:
         return []
+
+
+def launched():
+    """(program path, command line) for each start the recorders saw."""
+    return [(program, command) for (program, _, command) in launches()]
 
 
 def clear_launched():
@@ -273,14 +279,16 @@ class BedTestCase(unittest.TestCase):
         env = dict(os.environ, **(environment or {}))
         if recorders:
             env["WINEDLLOVERRIDES"] = ",".join(recorders) + "=n"
-        # Wine's shell traces every tray call; that trace is the record of
-        # what the program asked of the shell.
-        env["WINEDEBUG"] = "-all,trace+systray"
+        # Wine traces every tray call, icon load and menu item; that trace is
+        # the record of what the program asked of the shell and put in its
+        # menu.
+        env["WINEDEBUG"] = "-all,trace+systray,trace+cursor,trace+menu"
         self.trace = tempfile.NamedTemporaryFile(prefix="halvotren-trace-", delete=False)
         self.addCleanup(os.remove, self.trace.name)
         self.program = subprocess.Popen(["wine", exe or EXE], stdout=subprocess.DEVNULL,
                                         stderr=self.trace, env=env)
         self.trace.close()
+        self.exe = exe or EXE
         answer = self.driver.call("window", 20000)
         self.assertTrue(answer["ok"], "Halvotren's window did not appear")
         self.assertEqual(1, answer["windows"], "more than one Halvotren runs")
@@ -295,17 +303,36 @@ class BedTestCase(unittest.TestCase):
             self.program.wait()
             self.assertTrue(self.driver.call("gone", 20000)["ok"], "Halvotren's window outlived its process")
 
-    def wait_exit(self, timeout=20):
+    def wait_exit(self, timeout=20, what="Halvotren did not end"):
         try:
             return self.program.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
-            raise AssertionError("Halvotren did not end")
+            raise AssertionError(what)
 
     def tray_calls(self):
         """The program's Shell_NotifyIcon calls so far: 0 add, 1 modify,
         2 delete."""
+        return [call for refresh in self.tray_refreshes() for call in refresh]
+
+    def tray_refreshes(self):
+        """The tray calls grouped by the refresh that made them: each
+        refresh loads its icon first."""
+        refreshes = [[]]
         with open(self.trace.name, errors="replace") as f:
-            return [int(m) for m in re.findall(r"Shell_NotifyIconW dwMessage = (\d+)", f.read())]
+            for line in f:
+                if "trace:cursor:LoadIconA " in line:
+                    refreshes.append([])
+                call = re.search(r"Shell_NotifyIconW dwMessage = (\d+)", line)
+                if call:
+                    refreshes[-1].append(int(call.group(1)))
+        return refreshes
+
+    def menu_texts(self):
+        """The texts of the items of the last menu the program filled (Wine
+        fills a window's system menu the same way), in order."""
+        with open(self.trace.name, errors="replace") as f:
+            items = re.findall(r"InsertMenuW hMenu (\w+), .* str L\"(.*)\"$", f.read(), re.MULTILINE)
+        return [text for menu, text in items if menu == items[-1][0]]
 
     def post(self, message, wparam=0, lparam=0):
         self.assertTrue(self.driver.call("post", message, wparam, lparam)["ok"])
@@ -347,8 +374,9 @@ class BedTestCase(unittest.TestCase):
     # the monitor's cadence, read from the stand-in's log
 
     def monitor_reads(self):
-        """get_FirewallEnabled calls made by other threads than the window's."""
-        return [e for (_, t, e) in firewall_log()
+        """The ticks (ms) of the get_FirewallEnabled calls made by other
+        threads than the window's."""
+        return [tick for (tick, t, e) in firewall_log()
                 if e.startswith("get_FirewallEnabled") and t != self.window.get("thread")]
 
     def wait_monitor_cycles(self, cycles, timeout=None):

@@ -18,6 +18,8 @@ CONFIGURE = ("C:\\windows\\system32\\rundll32.exe C:\\windows\\system32\\shell32
              "Control_RunDLL firewall.cpl,Windows Firewall")
 VIEW_LOG = "C:\\windows\\notepad.exe C:\\windows\\pfirewall.log"
 RECORDERS = ("notepad.exe", "rundll32.exe")
+ITEMS = ["View Log", "Configure", "Start Windows Firewall", "Stop Windows Firewall", "Help",
+         "Check for Updates", "About This Program", "Exit"]
 DELETE = 2
 
 
@@ -57,10 +59,19 @@ class TrayMenu(BedTestCase, TrayMixin):
         self.wait_tray("red")
 
         self.choose(1)
+        self.assertEqual(ITEMS, self.menu_texts())
         self.assert_launched("C:\\windows\\notepad.exe", VIEW_LOG)
         self.choose(2)
         self.assert_launched("C:\\windows\\system32\\rundll32.exe", CONFIGURE)
         self.assertEqual(2, len(launched()))
+        # Nothing waits for a launched program, and nothing of it is kept.
+        held = self.driver.call("counts")["handles_listed"]
+        for _ in range(4):
+            self.command(106)
+            self.command(105)
+        wait_until(lambda: len(launched()) == 10, 30, what="eight more starts")
+        self.assertLessEqual(self.driver.call("counts")["handles_listed"], held + 3,
+                             "a handle of each launched program is kept")
         self.choose(3)
         wait_until(lambda: firewall_value("enabled") == 1, 20, what="Start to switch the firewall on")
         self.wait_tray("green")
@@ -86,7 +97,7 @@ class TrayMenu(BedTestCase, TrayMixin):
         self.assertEqual(0, self.wait_exit())
         self.assertEqual(DELETE, self.tray_calls()[-1], "the icon was not deleted")
         self.wait_tray(None)
-        self.assertEqual(2, len(launched()))
+        self.assertEqual(10, len(launched()))
 
     def test_only_a_right_click_opens_the_menu_and_a_click_elsewhere_closes_it(self):
         self.start_program()

@@ -16,7 +16,8 @@ import tempfile
 import unittest
 
 from bed import (BED_C, EXE, PREFIX, WM_CLOSE, BedTestCase, TrayMixin, clear_launched, close_started_programs,
-                 launched, mapped_files, prefix_processes, set_firewall, wait_until, waiter_processes, wine)
+                 launched, launches, mapped_files, prefix_processes, set_firewall, wait_until, waiter_processes,
+                 wine)
 from update_server import Answer, UpdateServer
 
 CHECK_FOR_UPDATES = 107
@@ -61,6 +62,8 @@ PENDING_RENAMES = "PendingFileRenameOperations"
 
 # Wine takes a while to load WinINet and msi the first time.
 BOX_TIMEOUT = 45
+# How long the quick build waits on the network for a whole check.
+QUICK_CHECK_SECONDS = 20
 
 
 def set_proxy(port):
@@ -131,6 +134,17 @@ def remove_update_folders():
             os.remove(path)
 
 
+def foreign_copy(library, destination):
+    """A copy of one of Wine's own libraries that Wine takes for anyone's:
+    without the mark that names it Wine's built-in one."""
+    with open(library, "rb") as f:
+        data = bytearray(f.read())
+    assert data[0x40:0x50] == b"Wine builtin DLL", library
+    data[0x40:0x50] = bytes(16)
+    with open(destination, "wb") as f:
+        f.write(data)
+
+
 def test_package():
     with open(os.environ["HALVOTREN_TEST_PACKAGE"], "rb") as f:
         return f.read()
@@ -199,23 +213,25 @@ class UpdateBed(BedTestCase, TrayMixin):
 
     def update_libraries(self):
         """Which of wininet.dll and msi.dll the program maps now."""
-        [pid] = prefix_processes(EXE)
+        [pid] = prefix_processes(self.exe)
         return {os.path.basename(path).lower() for path in mapped_files(pid)} & {"wininet.dll", "msi.dll"}
 
     def assert_still_running(self):
         self.assertIsNone(self.program.poll(), "Halvotren ended")
         self.assertTrue(self.driver.call("window", 20000)["ok"], "Halvotren's window is gone")
 
-    def accept_update(self, answer, exe=None, signature=None, installer_runs=True):
-        """Yes to the offer of `answer`: the program removes its icon, ends
-        with status 0 and leaves the installation to its waiter."""
+    def accept_update(self, answer, exe=None, signature=None, installer_runs=True, read_for=0):
+        """Yes to the offer of `answer`, read for `read_for` seconds: the
+        program removes its icon, ends with status 0 and leaves the
+        installation to its waiter."""
         clear_pending_renames()
         clear_launched()
         self.start_program(exe=exe, recorders=("msiexec.exe",))
         self.offer(OFFER, answer, signature)
         self.check(UPDATE_AVAILABLE)
+        self.assert_no_box(ERROR, read_for)
         self.press(UPDATE_AVAILABLE, IDYES)
-        self.assertEqual(0, self.wait_exit(60))
+        self.assertEqual(0, self.wait_exit(60, "Halvotren did not end: no hand-over after Yes"))
         self.assertTrue(self.driver.call("gone", 20000)["ok"])
         # NIM_DELETE last: a shell keeps the icon of a program that ended
         # without deleting it until the mouse passes over it.
@@ -237,17 +253,19 @@ class UpdateBed(BedTestCase, TrayMixin):
         wait_until(lambda: not os.path.exists(folder), 60, what="the update's folder to be removed")
         close_started_programs(self.driver)
 
-    def expect_installed(self, answer, exe=None, signature=None, attempt=0):
+    def expect_installed(self, answer, exe=None, signature=None, attempt=0, read_for=0):
         """The waiter starts msiexec with its property on the saved package,
         which the stand-in reads whole, and since it reports success,
         deletes the package and starts the installed program: here, with
         nothing installed, the one that ran."""
         windows_path, unix_path = installer_paths(attempt)
-        self.accept_update(answer, exe, signature)
+        self.accept_update(answer, exe, signature, read_for=read_for)
         self.assertEqual([INSTALLER_PATH], [r.path for r in self.server.seen(INSTALLER_PATH)])
         self.assertEqual("Halvotren Update Checker", self.server.seen(INSTALLER_PATH)[0].user_agent)
         self.assertEqual([("C:\\windows\\system32\\msiexec.exe",
                            'msiexec.exe /i "%s" HALVOTREN_WAITER=1' % windows_path)], launched())
+        self.assertEqual(["C:\\windows\\system32"], [folder for (_, folder, _) in launches()],
+                         "msiexec did not start in the system folder")
         with open(RECEIVED, "rb") as f:
             self.assertEqual(answer.body, f.read())
         # Delete at the next start of Windows too: the path as the system
@@ -289,7 +307,14 @@ class UpdateCheck(UpdateBed):
     # the version file
 
     def test_no_updates_for_the_same_an_older_or_an_unreadable_version(self):
-        self.start_program()
+        # Run from a folder that holds a wininet.dll of its own, which Wine
+        # takes for a load by bare name when it searches as Windows does
+        # (native first; by default it maps its own whatever it finds).
+        folder = tempfile.mkdtemp(prefix="halvotren-decoy-")
+        self.addCleanup(shutil.rmtree, folder)
+        decoy = os.path.join(os.path.realpath(folder), "wininet.dll")
+        foreign_copy(os.path.join(PREFIX, "drive_c", "windows", "system32", "wininet.dll"), decoy)
+        self.start_program(exe=shutil.copy(EXE, folder), environment={"WINEDLLOVERRIDES": "wininet.dll=n,b"})
         # wininet.dll is mapped while a check runs, never at rest; msi.dll
         # only while a package is handed over.
         self.wait_tray("green")
@@ -305,6 +330,9 @@ class UpdateCheck(UpdateBed):
                 box = self.check(NO_UPDATES)
                 self.assert_box(box, NO_UPDATES_TEXT, [IDOK])
                 self.assertEqual({"wininet.dll"}, self.update_libraries())
+                [pid] = prefix_processes(self.exe)
+                mapped = {path for path in mapped_files(pid) if path.endswith("/wininet.dll")}
+                self.assertNotIn(decoy, mapped, "wininet.dll mapped from beside the program")
                 self.press(NO_UPDATES, IDOK)
                 self.assertEqual([VERSION_PATH], [r.path for r in self.server.seen()])
                 self.assertEqual(0, self.box_count(ERROR))
@@ -421,6 +449,11 @@ class UpdateCheck(UpdateBed):
         self.assertEqual([], [(r.path, r.authorization, r.cookie) for r in self.server.log
                               if r.authorization or r.cookie])
 
+    def test_an_offer_read_past_the_networks_limit_still_updates(self):
+        # The time the box is open is the user's, not the network's.
+        self.expect_installed(Answer(test_package()), exe=os.environ["HALVOTREN_QUICK_EXE"],
+                              read_for=QUICK_CHECK_SECONDS + 2)
+
     def test_a_check_inside_an_open_box_keeps_its_own_answer(self):
         self.start_program()
         self.offer(OFFER, Answer(b"", status=404))
@@ -434,6 +467,53 @@ class UpdateCheck(UpdateBed):
         self.press(UPDATE_AVAILABLE, IDYES)
         self.assert_failure_box()
         self.assertEqual([VERSION_PATH, INSTALLER_PATH], [r.path for r in self.server.seen()])
+
+    def test_an_update_that_cannot_be_handed_over_safely_is_refused(self):
+        # A program whose own path does not fit the waiter's command line
+        # cannot make a waiter; without one there is no hand-over, since an
+        # installer started without it might leave nothing watching.
+        deep = tempfile.mkdtemp(prefix="halvotren-deep-")
+        self.addCleanup(shutil.rmtree, deep)
+        folder = os.path.join(deep, *["a-folder-name-of-forty-characters-each--"] * 7)
+        os.makedirs(folder)
+        shutil.copy(EXE, os.path.join(folder, "Halvotren.exe"))
+        cases = (("no waiter", os.path.join(folder, "Halvotren.exe"), {}),
+                 # The test build changes the saved package, as another
+                 # program could between its write and its reopening.
+                 ("the saved package changed", os.environ["HALVOTREN_QUICK_EXE"],
+                  {"HALVOTREN_CHANGE_SAVED_PACKAGE": "1"}),
+                 ("a byte appended to the saved package", os.environ["HALVOTREN_QUICK_EXE"],
+                  {"HALVOTREN_CHANGE_SAVED_PACKAGE": "append"}),
+                 # Another program holds the user's update lock, longer than
+                 # the test build waits for it (5 s).
+                 ("the update lock held", os.environ["HALVOTREN_QUICK_EXE"], {}))
+        for name, exe, environment in cases:
+            with self.subTest(case=name):
+                if name == "the update lock held":
+                    self.assertTrue(self.driver.call("hold-update-lock")["ok"])
+                self.start_program(exe=exe, recorders=("msiexec.exe",), environment=environment)
+                self.expect_refused(Answer(test_package()))
+                self.wait_tray("green")
+                self.post(WM_CLOSE)
+                self.assertEqual(0, self.wait_exit())
+                self.driver.call("release-update-lock")
+        # The new folder renamed away and another, someone else's, made in
+        # its place before the program held it open: the test build waits
+        # there for 8 s. Nothing is written into that one, or started.
+        self.start_program(exe=os.environ["HALVOTREN_QUICK_EXE"], recorders=("msiexec.exe",),
+                           environment={"HALVOTREN_HOLD_NEW_FOLDER_MS": "8000"})
+        clear_launched()
+        self.offer(OFFER, Answer(test_package()))
+        self.check(UPDATE_AVAILABLE)
+        self.press(UPDATE_AVAILABLE, IDYES)
+        made = os.path.dirname(installer_paths()[1])
+        wait_until(lambda: os.path.isdir(made), 30, what="the update's folder")
+        os.rename(made, made + "-away")
+        os.mkdir(made)
+        os.chown(made, 65534, 65534)
+        self.assert_failure_box()
+        self.assertEqual([], os.listdir(made), "the update wrote into a folder someone else made")
+        self.assertEqual([], launched())
 
 
 class HandOver(UpdateBed):
@@ -498,51 +578,6 @@ class HandOver(UpdateBed):
         with open(unix_path, "rb") as f:
             self.assertEqual(b"not the package", f.read())
 
-    def test_an_update_that_cannot_be_handed_over_safely_is_refused(self):
-        # A program whose own path does not fit the waiter's command line
-        # cannot make a waiter; without one there is no hand-over, since an
-        # installer started without it might leave nothing watching.
-        deep = tempfile.mkdtemp(prefix="halvotren-deep-")
-        self.addCleanup(shutil.rmtree, deep)
-        folder = os.path.join(deep, *["a-folder-name-of-forty-characters-each--"] * 7)
-        os.makedirs(folder)
-        shutil.copy(EXE, os.path.join(folder, "Halvotren.exe"))
-        cases = (("no waiter", os.path.join(folder, "Halvotren.exe"), {}),
-                 # The test build changes the saved package, as another
-                 # program could between its write and its reopening.
-                 ("the saved package changed", os.environ["HALVOTREN_QUICK_EXE"],
-                  {"HALVOTREN_CHANGE_SAVED_PACKAGE": "1"}),
-                 # Another program holds the user's update lock, longer than
-                 # the test build waits for it (5 s).
-                 ("the update lock held", os.environ["HALVOTREN_QUICK_EXE"], {}))
-        for name, exe, environment in cases:
-            with self.subTest(case=name):
-                if name == "the update lock held":
-                    self.assertTrue(self.driver.call("hold-update-lock")["ok"])
-                self.start_program(exe=exe, recorders=("msiexec.exe",), environment=environment)
-                self.expect_refused(Answer(test_package()))
-                self.wait_tray("green")
-                self.post(WM_CLOSE)
-                self.assertEqual(0, self.wait_exit())
-                self.driver.call("release-update-lock")
-        # The new folder renamed away and another, someone else's, made in
-        # its place before the program held it open: the test build waits
-        # there for 8 s. Nothing is written into that one, or started.
-        self.start_program(exe=os.environ["HALVOTREN_QUICK_EXE"], recorders=("msiexec.exe",),
-                           environment={"HALVOTREN_HOLD_NEW_FOLDER_MS": "8000"})
-        clear_launched()
-        self.offer(OFFER, Answer(test_package()))
-        self.check(UPDATE_AVAILABLE)
-        self.press(UPDATE_AVAILABLE, IDYES)
-        made = os.path.dirname(installer_paths()[1])
-        wait_until(lambda: os.path.isdir(made), 30, what="the update's folder")
-        os.rename(made, made + "-away")
-        os.mkdir(made)
-        os.chown(made, 65534, 65534)
-        self.assert_failure_box()
-        self.assertEqual([], os.listdir(made), "the update wrote into a folder someone else made")
-        self.assertEqual([], launched())
-
     def test_a_waiter_command_line_not_the_programs_own_starts_nothing(self):
         # Malformed; then well formed but naming handles it never inherited.
         # The recorder stands in for msiexec, so an installer started would
@@ -570,11 +605,17 @@ class HandOver(UpdateBed):
             for name in names:
                 open(os.path.join(folder, name), "w").close()
         os.symlink(target, os.path.join(temp, UPDATE_FOLDER + "5"))
+        # A waiter still ending holds the last one's package for a while.
+        self.assertTrue(self.driver.call("hold", installer_paths(7)[0])["ok"])
+        self.addCleanup(self.driver.call, "release")
         self.start_program()
+        wait_until(lambda: not os.path.exists(os.path.join(temp, UPDATE_FOLDER + "7", "Halvotren.exe")), 30,
+                   what="a first round of removal")
+        self.assertTrue(self.driver.call("release")["ok"])
         # Each round takes the folders in order, so once the last is gone
         # the round has been past the others.
         wait_until(lambda: not os.path.exists(os.path.join(temp, UPDATE_FOLDER + "7")), 30,
-                   what="the update's leftover to be removed")
+                   what="the update's leftover to be removed by a later round, once let go")
         self.assertTrue(os.path.isdir(target), "the removal went through the link")
         self.assertEqual([UPDATE_FOLDER + "5", UPDATE_FOLDER + "6"], update_folders())
         self.assertEqual(sorted(contents[target]), sorted(os.listdir(target)))
