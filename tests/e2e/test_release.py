@@ -270,17 +270,21 @@ class UpdateLoop(BedTestCase, TrayMixin):
             self.assertIn(b"/installed", f.read())
         return pid
 
-    def install_ending_badly(self, package, end, action="/i"):
+    def install_ending_badly(self, package, end, action="/i", ended_from_outside=False):
         """msiexec's exit code for an installation of package, with the
         basic user interface, that ends as HALVOTREN_TEST_END says; the box
-        of a failure is dismissed."""
+        of a failure is dismissed, or the installer ended from outside
+        while it is open."""
         installer = subprocess.Popen(["wine", "msiexec", action, windows_path(package), "/qb",
                                       "HALVOTREN_TEST_END=" + end],
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         try:
             if end == "fail":
                 self.assertIn("This installation fails here.", self.box("Error", timeout=120)["text"])
-                self.press("Error")
+                if ended_from_outside:
+                    self.assertLess(0, self.driver.call("terminate", "msiexec.exe", 1)["ended"])
+                else:
+                    self.press("Error")
             return installer.wait(120)
         finally:
             if installer.poll() is None:
@@ -468,9 +472,12 @@ class UpdateLoop(BedTestCase, TrayMixin):
                 self.assertEqual("1.05", self.installed_version())
                 pid = self.started_again(pid, "the closed Halvotren to start again")
                 self.wait_tray("green")
-        # An installation that closed nothing starts nothing: the
-        # program that would start has done so before msiexec ends.
-        self.close_installed_program()
+        # An installation ended from outside runs nothing more, on Windows
+        # too, and leaves its note. The next that closed nothing, then,
+        # starts nothing: the program that would start has done so before
+        # msiexec ends.
+        self.install_ending_badly(ends_badly, "fail", ended_from_outside=True)
+        self.assertEqual([], prefix_processes("Halvotren.exe"))
         self.assertEqual(FATAL_ERROR, self.install_ending_badly(ends_badly, "fail"))
         self.assertEqual([], prefix_processes("Halvotren.exe"), "an installation that closed nothing started one")
         # An uninstall that is cancelled once it has closed the program.
