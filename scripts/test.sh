@@ -6,10 +6,10 @@ source "$(dirname "$0")/build.sh"
 source "$HALVOTREN_ROOT/scripts/bed.sh"
 
 # The scenarios wait on the program's clocks far more than they compute, so
-# four beds (prefix, display, wineserver each) take four at a time, and what
+# five beds (prefix, display, wineserver each) take five at a time, and what
 # needs no bed (fuzzers, static checks, unit and XP checks, rebuilds) runs
 # beside them.
-BEDS="${HALVOTREN_BEDS:-4}"
+BEDS="${HALVOTREN_BEDS:-5}"
 halvotren_build
 trap bed_down EXIT
 beds_up "$HALVOTREN_BUILD" "$BEDS"
