@@ -30,5 +30,20 @@ export DEBIAN_FRONTEND=noninteractive
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
 fi
-apt-get update -q
-apt-get install -y -q --no-install-recommends "${missing[@]}"
+# A mirror caught mid-sync fails an index now and then; apt keeps the others.
+updated=no
+for attempt in 1 2 3; do
+  if apt-get update -q; then updated=yes; break; fi
+  echo "install-deps: apt-get update failed (attempt $attempt)" >&2
+  sleep $((attempt * 10))
+done
+if apt-get install -y -q --no-install-recommends "${missing[@]}"; then
+  exit 0
+fi
+[ "$updated" = no ] || exit 1
+# Without one architecture's security index, wine32's i386 libraries cannot
+# match their amd64 twins' security versions; the release's own suite has
+# both architectures at one version, so take every candidate from there.
+. /etc/os-release
+echo "install-deps: installing from $VERSION_CODENAME alone, one index being unreadable" >&2
+apt-get install -y -q --no-install-recommends -o APT::Default-Release="$VERSION_CODENAME" "${missing[@]}"
