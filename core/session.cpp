@@ -9,11 +9,6 @@ static unsigned long SidSize(const void *sid)
     return 8ul + 4ul * static_cast<const unsigned char *>(sid)[1];
 }
 
-int SameSid(const void *one, const void *other)
-{
-    return SidSize(one) == SidSize(other) && memcmp(one, other, SidSize(one)) == 0;
-}
-
 int GoesOnAfterInstallation(const TokenGroup *groups, unsigned long count, const void *stationSid,
                             unsigned long stationSize, unsigned long stationError)
 {

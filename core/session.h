@@ -36,7 +36,4 @@ int GoesOnAfterInstallation(const TokenGroup *groups, unsigned long count, const
 // on, as GoesOnAfterInstallation decides it for the process's token.
 int InDesktopSession(void);
 
-// 1 when two SIDs, each as the system lays one out, are the same.
-int SameSid(const void *one, const void *other);
-
 #endif

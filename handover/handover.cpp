@@ -53,11 +53,10 @@ int HandOverPackage(const char *installer, unsigned long size)
     if (lock != NULL) {
         char folder[MAX_PATH];
         // Held open until the waiter runs from it.
-        HANDLE pinned = MakeUpdateFolder(folder, &access);
-        if (pinned != INVALID_HANDLE_VALUE) {
-            AfterUpdateFolderMade(1);
+        HANDLE held = MakeUpdateFolder(folder, &access);
+        if (held != INVALID_HANDLE_VALUE) {
             handedOver = SaveAndStartWaiter(folder, installer, size);
-            CloseHandle(pinned);
+            CloseHandle(held);
             // Nothing of an update that was not handed over stays behind.
             if (!handedOver)
                 RemoveUpdateFolder(folder);

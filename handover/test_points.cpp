@@ -31,14 +31,13 @@ void AfterPackageWritten(const char *path)
     CloseHandle(file);
 }
 
-// Told to, holds the new folder empty for a while: once it is held open, so
-// that a second Halvotren's removal of leftovers meets it; before, so that
-// someone can put another folder in its place.
-void AfterUpdateFolderMade(int pinned)
+// Told to, holds the new folder empty for a while, so that a second
+// Halvotren's removal of leftovers meets it, and someone can try to put
+// another folder in its place.
+void AfterUpdateFolderMade(void)
 {
     char milliseconds[16];
-    if (GetEnvironmentVariableA(pinned ? "HALVOTREN_HOLD_UPDATE_FOLDER_MS" : "HALVOTREN_HOLD_NEW_FOLDER_MS",
-                                milliseconds, sizeof milliseconds) != 0)
+    if (GetEnvironmentVariableA("HALVOTREN_HOLD_UPDATE_FOLDER_MS", milliseconds, sizeof milliseconds) != 0)
         Sleep((DWORD)atoi(milliseconds));
 }
 #else
@@ -47,8 +46,7 @@ void AfterPackageWritten(const char *path)
     (void)path;
 }
 
-void AfterUpdateFolderMade(int pinned)
+void AfterUpdateFolderMade(void)
 {
-    (void)pinned;
 }
 #endif

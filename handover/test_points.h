@@ -7,8 +7,7 @@
 // Between the package's write and its reopening for reading only.
 void AfterPackageWritten(const char *path);
 
-// Once the update's folder is made, while it is still empty: before it is
-// held open (pinned 0), and once it is (1).
-void AfterUpdateFolderMade(int pinned);
+// Once the update's folder is made and held, while it is still empty.
+void AfterUpdateFolderMade(void);
 
 #endif

@@ -38,8 +38,8 @@ HANDLE TakeUpdateLock(const UserAccess *access);
 // administrators can reach; folder receives its name. A leftover of an
 // earlier update is removed first; a name that stays taken is passed over
 // for the next one. Never reuses a folder or file that exists. The folder,
-// held open so that nobody can rename it away and put another in its place
-// until the caller closes it, or INVALID_HANDLE_VALUE.
+// made and held open in one step, so that nobody can rename it away and put
+// another in its place until the caller closes it, or INVALID_HANDLE_VALUE.
 HANDLE MakeUpdateFolder(char folder[MAX_PATH], const UserAccess *access);
 
 // Saves the package as a new file at path and opens it again for reading

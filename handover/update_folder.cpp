@@ -4,7 +4,7 @@
 // else's handle open on it; the waiter runs from there too, away from any
 // DLL that was left in the temporary folder under a system library's name.
 #include <windows.h>
-#include <aclapi.h>
+#include <winternl.h>
 #include <sddl.h>
 
 #include <stdlib.h>
@@ -14,7 +14,6 @@
 #include "handover.h"
 #include "test_points.h"
 #include "update_files.h"
-#include "../core/session.h"
 #include "../core/system_library.h"
 #include "../core/text_format.h"
 
@@ -142,41 +141,54 @@ int RemoveUpdateFolder(const char *folder)
     return state;
 }
 
-// Whether the pinned folder is the one this update made: a plain folder,
-// and the user's, as it was made. In a temporary folder that all users
-// share, someone else could have renamed it away and made another of that
-// name before it was pinned.
-static int IsFolderMade(HANDLE pinned, const char *folder, const UserAccess *access)
+// Makes the update's folder and opens it in one step, so that no other
+// folder, nor a link, ever stands at its name while the update uses it:
+// held for listing and without share-delete, nobody can rename it away
+// until the handle is closed. Nothing is left to check afterwards, so it
+// works alike on NTFS and on FAT, which keeps no security descriptor at all
+// (there the user-only one is simply dropped). Made by its name within the
+// temporary folder, opened first: that folder's path, in whatever form the
+// system gives it, needs no translating into the system's own names.
+static HANDLE CreateHeldFolder(const char *folder, PSECURITY_DESCRIPTOR descriptor)
 {
-    PSID owner = NULL;
-    PSECURITY_DESCRIPTOR descriptor = NULL;
-    const int made = IsPinnedPlainFolder(pinned, folder) &&
-                     GetSecurityInfo(pinned, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, NULL, NULL, NULL,
-                                     &descriptor) == ERROR_SUCCESS &&
-                     SameSid(owner, access->user->User.Sid);
-    if (descriptor != NULL)
-        LocalFree(descriptor);
-    return made;
+    char temp[PATH_SIZE];
+    WCHAR name[32];
+    const char *last = strrchr(folder, '\\');
+    USHORT length = 0;
+    // The name is the program's own, plain ASCII.
+    while (last[1 + length] != '\0' && length < sizeof name / sizeof name[0]) {
+        name[length] = (unsigned char)last[1 + length];
+        ++length;
+    }
+    UNICODE_STRING objectName = {(USHORT)(length * sizeof(WCHAR)), (USHORT)(length * sizeof(WCHAR)), name};
+    HANDLE held = INVALID_HANDLE_VALUE;
+    HANDLE parent = lstrcpynA(temp, folder, last - folder + 2) != NULL
+                        ? CreateFileA(temp, FILE_TRAVERSE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL)
+                        : INVALID_HANDLE_VALUE;
+    if (parent == INVALID_HANDLE_VALUE)
+        return held;
+    OBJECT_ATTRIBUTES attributes = {sizeof attributes, parent, &objectName, OBJ_CASE_INSENSITIVE, descriptor, NULL};
+    IO_STATUS_BLOCK status;
+    if (NtCreateFile(&held, GENERIC_READ, &attributes, &status, NULL, 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                     FILE_CREATE, FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT, NULL, 0) < 0)
+        held = INVALID_HANDLE_VALUE;
+    CloseHandle(parent);
+    return held;
 }
 
 HANDLE MakeUpdateFolder(char folder[MAX_PATH], const UserAccess *access)
 {
-    SECURITY_ATTRIBUTES attributes = {sizeof attributes, access->descriptor, FALSE};
-    for (int attempt = 0; attempt < UPDATE_FOLDER_ATTEMPTS; ++attempt) {
+    HANDLE held = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; held == INVALID_HANDLE_VALUE && attempt < UPDATE_FOLDER_ATTEMPTS; ++attempt) {
         if (!UpdateFolderName(folder, attempt))
             break;
         RemoveUpdateFolder(folder);
-        if (!CreateDirectoryA(folder, &attributes))
-            continue;
-        AfterUpdateFolderMade(0);
-        HANDLE pinned = PinFolder(folder);
-        if (pinned != INVALID_HANDLE_VALUE && IsFolderMade(pinned, folder, access))
-            return pinned;
-        if (pinned != INVALID_HANDLE_VALUE)
-            CloseHandle(pinned);
-        break;
+        held = CreateHeldFolder(folder, access->descriptor);
     }
-    return INVALID_HANDLE_VALUE;
+    if (held != INVALID_HANDLE_VALUE)
+        AfterUpdateFolderMade();
+    return held;
 }
 
 // Rounds of removal until nothing is left to retry or time is up.

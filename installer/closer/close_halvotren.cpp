@@ -7,19 +7,22 @@
 // that does not end in time is left alone, and the installation goes on as
 // it would have.
 //
-// What it closed it notes in the user's registry, for the installation's
-// end alone: an installation that fails, rolls back or is cancelled starts
-// nothing of its own, so the noted program is started again then, and the
-// firewall is not left unwatched until the next logon. One that finished
-// started the installed program itself and forgets the note.
+// That it closed one it notes in the user's registry, for this product's
+// installation alone: one that fails, rolls back or is cancelled starts
+// nothing of its own, so the package's own program is started again then,
+// and the firewall is not left unwatched until the next logon. One that
+// finished started the installed program itself and forgets the note. The
+// note names no program: what starts is the file Windows Installer names
+// for the package (after a rollback, the old version put back there), never
+// a path that any program of the user's could have written. Each note is a
+// value named for its product, which no other product's installation, nor
+// any version of the package from before the notes were kept so, reads or
+// removes.
 //
 // Only in the desktop's own logon session, as the program it installs: an
 // installation run as another account would otherwise end the user's
 // watcher and start none in its place.
 #include <windows.h>
-#include <tlhelp32.h>
-
-#include <string.h>
 
 #include "closing_task.h"
 #include "../../core/session.h"
@@ -30,56 +33,50 @@
 #define WAIT_PER_PROGRAM_MS 10000
 
 static const char NoteKey[] = "Software\\Halvotren";
-static const char NoteValue[] = "ClosedByInstallation";
+#define NOTE_PREFIX "ClosedBy"
+#define NOTE_NAME_SIZE (sizeof NOTE_PREFIX - 1 + PRODUCT_CODE_SIZE)
 
-// The full path of a running process's program: its first module.
-static int ProgramOfProcess(DWORD process, char program[MAX_PATH])
+// The note's value name for this product.
+static int NoteName(char name[NOTE_NAME_SIZE], const char *product)
 {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, process);
-    if (snapshot == INVALID_HANDLE_VALUE)
-        return 0;
-    MODULEENTRY32 module;
-    module.dwSize = sizeof module;
-    const int found = Module32First(snapshot, &module) && FormatText(program, MAX_PATH, "%s", module.szExePath);
-    CloseHandle(snapshot);
-    return found;
+    return FormatText(name, NOTE_NAME_SIZE, NOTE_PREFIX "%s", product);
 }
 
-static void ForgetClosed(void)
+static void ForgetClosed(const char *product)
 {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, NoteKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+    char name[NOTE_NAME_SIZE];
+    if (!NoteName(name, product) || RegOpenKeyExA(HKEY_CURRENT_USER, NoteKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
         return;
-    RegDeleteValueA(key, NoteValue);
+    RegDeleteValueA(key, name);
     RegCloseKey(key);
 }
 
-static void NoteClosed(const char *program)
+static void NoteClosed(const char *product)
 {
     HKEY key;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, NoteKey, 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL) != ERROR_SUCCESS)
+    char name[NOTE_NAME_SIZE];
+    if (!NoteName(name, product) ||
+        RegCreateKeyExA(HKEY_CURRENT_USER, NoteKey, 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL) != ERROR_SUCCESS)
         return;
-    RegSetValueExA(key, NoteValue, 0, REG_SZ, (const BYTE *)program, (DWORD)strlen(program) + 1);
+    RegSetValueExA(key, name, 0, REG_SZ, (const BYTE *)"", 1);
     RegCloseKey(key);
 }
 
-// The noted program, into program: 1 when there is one.
-static int ReadNote(char program[MAX_PATH])
+// 1 when this product's installation noted that it closed a Halvotren.
+static int ClosedBefore(const char *product)
 {
     HKEY key;
-    DWORD type = 0, size = MAX_PATH - 1;
-    // The last byte stays zero: a value written without its terminator
-    // still reads as a string.
-    ZeroMemory(program, MAX_PATH);
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, NoteKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    char name[NOTE_NAME_SIZE];
+    if (!NoteName(name, product) || RegOpenKeyExA(HKEY_CURRENT_USER, NoteKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
         return 0;
-    const int read = RegQueryValueExA(key, NoteValue, NULL, &type, (BYTE *)program, &size) == ERROR_SUCCESS &&
-                     type == REG_SZ && program[0] != '\0';
+    const int noted = RegQueryValueExA(key, name, NULL, NULL, NULL, NULL) == ERROR_SUCCESS;
     RegCloseKey(key);
-    return read;
+    return noted;
 }
 
-static void CloseRunning(void)
+// 1 when a Halvotren it asked to end did end within the wait.
+static int CloseRunning(void)
 {
     // All of them first: a window that has gone can no longer be the one a
     // search continues from.
@@ -91,62 +88,60 @@ static void CloseRunning(void)
             windows[count++] = window;
     }
     HANDLE programs[MOST_PROGRAMS];
-    char closed[MAX_PATH];
-    int closing = 0, noted = 0;
+    int closing = 0, ended = 0;
     for (int i = 0; i < count; ++i) {
         DWORD process = 0;
         GetWindowThreadProcessId(windows[i], &process);
         HANDLE program = OpenProcess(SYNCHRONIZE, FALSE, process);
         if (program == NULL)
             continue;
-        // Read while it still runs; one program to start again will do.
-        if (!noted)
-            noted = ProgramOfProcess(process, closed);
         if (PostMessageA(windows[i], WM_CLOSE, 0, 0))
             programs[closing++] = program;
         else
             CloseHandle(program);
     }
-    // An earlier installation that was ended from outside may have left a
-    // note; only what this one closed may be started again.
-    if (closing > 0 && noted)
-        NoteClosed(closed);
-    else
-        ForgetClosed();
     for (int i = 0; i < closing; ++i) {
-        WaitForSingleObject(programs[i], WAIT_PER_PROGRAM_MS);
+        if (WaitForSingleObject(programs[i], WAIT_PER_PROGRAM_MS) == WAIT_OBJECT_0)
+            ended = 1;
         CloseHandle(programs[i]);
     }
+    return ended;
 }
 
 // Started as the package starts the program it installed, so that it goes
 // on only in the desktop's own logon session; not when one runs already,
-// one that did not end in time for instance.
-static void RestartClosed(void)
+// one that did not end in time or one the user started meanwhile.
+static void RestartClosed(const ClosingOrders *orders)
 {
-    char program[MAX_PATH];
-    char commandLine[MAX_PATH + sizeof " " INSTALLED_SWITCH + 2];
-    const int noted = ReadNote(program);
-    ForgetClosed();
-    if (!noted || FindWindowExA(NULL, NULL, "Halvotren", NULL) != NULL ||
-        !FormatText(commandLine, sizeof commandLine, "\"%s\" " INSTALLED_SWITCH, program))
+    char commandLine[CLOSING_PATH_SIZE + sizeof " " INSTALLED_SWITCH + 2];
+    const int noted = ClosedBefore(orders->product);
+    ForgetClosed(orders->product);
+    if (!noted || orders->program[0] == '\0' || FindWindowExA(NULL, NULL, "Halvotren", NULL) != NULL ||
+        !FormatText(commandLine, sizeof commandLine, "\"%s\" " INSTALLED_SWITCH, orders->program))
         return;
-    HANDLE started = StartProcess(program, commandLine, FALSE, 1);
+    HANDLE started = StartProcess(orders->program, commandLine, FALSE, 1);
     if (started != NULL)
         CloseHandle(started);
 }
 
 extern "C" void CloseHalvotrenStart(void)
 {
-    switch (ClosingTaskOf(GetCommandLineA())) {
+    ClosingOrders orders;
+    switch (ReadClosingOrders(GetCommandLineA(), &orders)) {
     case CLOSE_RUNNING:
-        CloseRunning();
+        // An earlier installation of this product that was ended from
+        // outside may have left a note; only what this one closed may be
+        // started again.
+        if (CloseRunning())
+            NoteClosed(orders.product);
+        else
+            ForgetClosed(orders.product);
         break;
     case RESTART_CLOSED:
-        RestartClosed();
+        RestartClosed(&orders);
         break;
     case FORGET_CLOSED:
-        ForgetClosed();
+        ForgetClosed(orders.product);
         break;
     default:
         break;

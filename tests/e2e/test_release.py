@@ -3,8 +3,10 @@ signed, timestamped 1.05 and 1.1 releases with an update key, Wine's own
 Windows Installer installs 1.05 (and starts it when the install has a user
 interface), the installed program finds, downloads, checks and starts the
 1.1 package served from the release folder, and 1.1 then runs in its place."""
+import contextlib
 import os
 import shutil
+import signal
 import subprocess
 import tempfile
 import time
@@ -12,7 +14,7 @@ import unittest
 
 import signing
 import test_update as update
-from bed import BedTestCase, TrayMixin, prefix_processes, wait_until, waiter_processes
+from bed import EXE, BedTestCase, TrayMixin, prefix_processes, wait_until, waiter_processes
 from timestamp_server import TimestampServer, verify
 from update_server import Answer, UpdateServer
 
@@ -31,8 +33,11 @@ RESTART_REQUIRED = 3010 % 256
 USER_EXIT = 1602 % 256
 FATAL_ERROR = 1603 % 256
 USER_EXIT_DLL = os.path.join(os.environ.get("HALVOTREN_FIXTURES", ""), "user_exit.dll")
-# When an installation with a user interface ends, unless the waiter runs it.
-AT_THE_END = "UILevel > 2 AND NOT HALVOTREN_WAITER"
+# When an installation with a user interface ends, unless the waiter runs it
+# or an upgrade removes the old version with it.
+AT_THE_END = "UILevel > 2 AND NOT UPGRADINGPRODUCTCODE AND NOT HALVOTREN_WAITER"
+NOTES = "HKCU\\Software\\Halvotren"
+RESTART = '/restart [ProductCode] "[#HalvotrenExe]"'
 
 
 def windows_path(unix_path):
@@ -67,7 +72,8 @@ def package_that_ends_badly(package, work):
     """A copy of package that, given HALVOTREN_TEST_END, ends just after its
     closing action, before InstallInitialize: with an error that Windows
     Installer shows ("fail", a type 19 action) or as a user's cancel
-    ("cancel", a custom action that reports one)."""
+    ("cancel", a custom action that reports one); or with that error before
+    its closing action, once costing has named the files ("early")."""
     copy = os.path.join(work, "ends-badly.msi")
     shutil.copyfile(package, copy)
     # A table imported whole replaces the package's: its rows are given
@@ -89,6 +95,10 @@ def package_that_ends_badly(package, work):
                "VALUES ('CancelHere', 1, 'UserExit', 'UserExit')",
                "INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) "
                "VALUES ('FailHere', 'HALVOTREN_TEST_END = \"fail\"', 1450)",
+               "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) "
+               "VALUES ('FailEarly', 19, '', 'This installation fails here.')",
+               "INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) "
+               "VALUES ('FailEarly', 'HALVOTREN_TEST_END = \"early\"', 1300)",
                "INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) "
                "VALUES ('CancelHere', 'HALVOTREN_TEST_END = \"cancel\"', 1451)"]
     subprocess.run(["msibuild", copy, "-i", "Binary.idt"] + [a for q in queries for a in ("-q", q)], cwd=work,
@@ -101,6 +111,31 @@ def installed_products():
     listed = subprocess.run(["wine", "reg", "query", "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
                              "/s"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True).stdout
     return sum(1 for line in listed.splitlines() if line.split()[:3] == ["DisplayName", "REG_SZ", "Halvotren"])
+
+
+def product_code(package):
+    [code] = [row[1] for row in msi_table("Property", package) if row[0] == "ProductCode"]
+    return code
+
+
+def notes():
+    """The values of the user's Halvotren key, by name."""
+    listed = subprocess.run(["wine", "reg", "query", NOTES], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                            text=True).stdout
+    return {fields[0]: fields[2] if len(fields) > 2 else "" for fields in
+            (line.split(None, 2) for line in listed.splitlines() if line.startswith("    "))}
+
+
+def set_note(name, value=""):
+    subprocess.run(["wine", "reg", "add", NOTES, "/v", name, "/d", value, "/f"], stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, check=True)
+
+
+def remove_notes():
+    for name in notes():
+        if name.startswith("ClosedBy"):
+            subprocess.run(["wine", "reg", "delete", NOTES, "/v", name, "/f"], stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL)
 
 
 def shortcuts():
@@ -146,10 +181,12 @@ class ReleaseFolder(unittest.TestCase):
         # told that the installation started it. Type 2 (a program of the
         # Binary table), waited for, its exit code ignored (+64), closes the
         # running one.
-        self.assertEqual([["CloseHalvotren", "66", "CloseHalvotren", "", ""],
-                          ["ForgetClosedHalvotren", "66", "CloseHalvotren", "/forget", ""],
-                          ["RestartCancelledHalvotren", "66", "CloseHalvotren", "/restart", ""],
-                          ["RestartHalvotren", "66", "CloseHalvotren", "/restart", ""],
+        # Each run of the closing program names its product; a restart
+        # starts the package's own program, as Windows Installer names it.
+        self.assertEqual([["CloseHalvotren", "66", "CloseHalvotren", "/close [ProductCode]", ""],
+                          ["ForgetClosedHalvotren", "66", "CloseHalvotren", "/forget [ProductCode]", ""],
+                          ["RestartCancelledHalvotren", "66", "CloseHalvotren", RESTART, ""],
+                          ["RestartHalvotren", "66", "CloseHalvotren", RESTART, ""],
                           ["StartHalvotren", "210", "HalvotrenExe", "/installed", ""]],
                          sorted(msi_table("CustomAction")))
         # However an installation with a user interface ends, in either
@@ -162,8 +199,8 @@ class ReleaseFolder(unittest.TestCase):
                              table)
         conditions = {row[0]: row[1] for row in msi_table("InstallExecuteSequence")}
         self.assertEqual("NOT Installed AND UILevel > 2 AND NOT HALVOTREN_WAITER", conditions["StartHalvotren"])
-        self.assertEqual('UILevel > 2 AND ((NOT Installed AND NOT HALVOTREN_WAITER) OR REMOVE~="ALL")',
-                         conditions["CloseHalvotren"])
+        self.assertEqual('UILevel > 2 AND NOT UPGRADINGPRODUCTCODE AND ((NOT Installed AND NOT HALVOTREN_WAITER) '
+                         'OR REMOVE~="ALL")', conditions["CloseHalvotren"])
         # The waiter's property reaches the server side of the installation.
         [secure] = [row[1] for row in msi_table("Property") if row[0] == "SecureCustomProperties"]
         self.assertIn("HALVOTREN_WAITER", secure.split(";"))
@@ -270,25 +307,51 @@ class UpdateLoop(BedTestCase, TrayMixin):
             self.assertIn(b"/installed", f.read())
         return pid
 
-    def install_ending_badly(self, package, end, action="/i", ended_from_outside=False):
+    def install_ending_badly(self, package, end, action="/i", ended_from_outside=False, meanwhile=None):
         """msiexec's exit code for an installation of package, with the
         basic user interface, that ends as HALVOTREN_TEST_END says; the box
         of a failure is dismissed, or the installer ended from outside
-        while it is open."""
+        while it is open, after `meanwhile` has run."""
         installer = subprocess.Popen(["wine", "msiexec", action, windows_path(package), "/qb",
                                       "HALVOTREN_TEST_END=" + end],
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         try:
-            if end == "fail":
-                self.assertIn("This installation fails here.", self.box("Error", timeout=120)["text"])
+            if end in ("fail", "early"):
+                self.assertIn("This installation fails here.", self.installers_box("Error")["text"])
+                if meanwhile is not None:
+                    meanwhile()
                 if ended_from_outside:
                     self.assertLess(0, self.driver.call("terminate", "msiexec.exe", 1)["ended"])
                 else:
-                    self.press("Error")
+                    self.press_installers("Error")
             return installer.wait(120)
         finally:
             if installer.poll() is None:
                 installer.kill()
+
+    @contextlib.contextmanager
+    def on_installers_boxes(self):
+        """While it acts on no Halvotren the driver looks for boxes among
+        every process's: a Halvotren may run beside the installer's box."""
+        self.assertTrue(self.driver.call("target", 0xFFFFFFFF)["ok"])
+        try:
+            yield
+        finally:
+            self.driver.call("target", 0)
+
+    def installers_box(self, caption):
+        with self.on_installers_boxes():
+            return self.box(caption, timeout=120)
+
+    def press_installers(self, caption):
+        with self.on_installers_boxes():
+            self.press(caption)
+
+    def start_by_hand(self):
+        """The installed program, started as the user starts it: its pid."""
+        started = subprocess.Popen(["wine", INSTALLED], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(lambda: started.poll() is not None or started.kill() or started.wait())
+        return wait_until(self.running, 30, what="the Halvotren started by hand")[0]
 
     def started_again(self, old_pid, what):
         """A Halvotren other than old_pid runs, alone, started as the package
@@ -463,6 +526,7 @@ class UpdateLoop(BedTestCase, TrayMixin):
         shutil.rmtree(work, ignore_errors=True)
         os.makedirs(work)
         ends_badly = package_that_ends_badly(self.package("1.1"), work)
+        self.addCleanup(remove_notes)
         pid = self.install_and_run_105()
         for end, code in (("fail", FATAL_ERROR), ("cancel", USER_EXIT)):
             with self.subTest(end=end):
@@ -472,14 +536,60 @@ class UpdateLoop(BedTestCase, TrayMixin):
                 self.assertEqual("1.05", self.installed_version())
                 pid = self.started_again(pid, "the closed Halvotren to start again")
                 self.wait_tray("green")
-        # An installation ended from outside runs nothing more, on Windows
-        # too, and leaves its note. The next that closed nothing, then,
-        # starts nothing: the program that would start has done so before
+        # A restart takes its note away: after it, an installation that
+        # fails before its closing action, having closed nothing, starts
+        # nothing. A program that an installation starts has done so before
         # msiexec ends.
+        self.close_installed_program()
+        self.assertEqual(FATAL_ERROR, self.install_ending_badly(ends_badly, "early"))
+        self.assertEqual([], prefix_processes("Halvotren.exe"), "a restart left its note behind")
+        # A Halvotren started by hand after the closing action is the one
+        # that runs afterwards, alone.
+        self.start_by_hand()
+        by_hand = []
+        self.assertEqual(FATAL_ERROR, self.install_ending_badly(ends_badly, "fail",
+                                                                 meanwhile=lambda: by_hand.append(self.start_by_hand())))
+        self.assertEqual(1, len(prefix_processes("Halvotren.exe")), "a restart started a second Halvotren")
+        self.assertEqual((by_hand[0], 1), self.running())
+        # One that does not end within the closing program's wait is not
+        # noted: ended afterwards (here, stopped and then killed), it is not
+        # started again.
+        self.close_installed_program()
+        self.start_by_hand()
+        [hung] = prefix_processes("Halvotren.exe")
+        os.kill(hung, signal.SIGSTOP)
+        self.assertEqual(FATAL_ERROR, self.install_ending_badly(ends_badly, "fail",
+                                                                 meanwhile=lambda: os.kill(hung, signal.SIGKILL)))
+        self.assertEqual([], prefix_processes("Halvotren.exe"), "a Halvotren that did not end was noted as closed")
+        # An installation ended from outside runs nothing more, on Windows
+        # too, and leaves its note, which only its own product reads.
+        self.start_by_hand()
         self.install_ending_badly(ends_badly, "fail", ended_from_outside=True)
         self.assertEqual([], prefix_processes("Halvotren.exe"))
+        new, old = "ClosedBy" + product_code(ends_badly), "ClosedBy" + product_code(self.package("1.05"))
+        self.assertIn(new, notes())
+        # The removal of the old version inside an upgrade, as Windows runs
+        # it: nested, with the upgrade's user interface and its code. The
+        # old package's closing program does not run there (the Halvotren
+        # running stays), nor do its exit actions (its own product's note
+        # stays), and the upgrade's note is left alone.
+        set_note(old)
+        pid = self.start_by_hand()
+        code = msiexec("/x", windows_path(self.package("1.05")), "/qb", "REMOVE=ALL",
+                       "UPGRADINGPRODUCTCODE=" + product_code(ends_badly))
+        print("/qb removal of 1.05 as an upgrade's: msiexec ended with %d" % code)
+        self.assertEqual(0, code)
+        self.installed.remove(self.package("1.05"))
+        self.assertEqual(0, installed_products())
+        self.assertEqual((pid, 1), self.running(), "the old package's closing program ran in an upgrade's removal")
+        self.assertIn(old, notes(), "the old package's exit actions ran in an upgrade's removal")
+        self.assertIn(new, notes(), "an upgrade's removal of the old version took the upgrade's note")
+        self.close_installed_program()
+        # The next installation, which closes nothing, then starts nothing.
+        self.assertEqual(0, self.install(self.package("1.05")))
         self.assertEqual(FATAL_ERROR, self.install_ending_badly(ends_badly, "fail"))
         self.assertEqual([], prefix_processes("Halvotren.exe"), "an installation that closed nothing started one")
+        self.assertNotIn(new, notes())
         # An uninstall that is cancelled once it has closed the program.
         self.assertEqual(0, self.install(ends_badly, "/qb"))
         self.installed.remove(self.package("1.05"))
@@ -490,6 +600,28 @@ class UpdateLoop(BedTestCase, TrayMixin):
         self.assertEqual("1.1", self.installed_version())
         self.started_again(pid, "the Halvotren the uninstall closed to start again")
         self.close_installed_program()
+        # A note planted by another program, in the form the versions before
+        # kept it (a path) and in the refused package's own: a downgrade,
+        # refused before costing names any file, starts nothing.
+        planted = os.path.join(self.pki.folder, "planted")
+        os.makedirs(planted, exist_ok=True)
+        shutil.copy(EXE, os.path.join(planted, "Halvotren.exe"))
+        set_note("ClosedByInstallation", windows_path(os.path.join(planted, "Halvotren.exe")))
+        set_note(old)
+        installer = subprocess.Popen(["wine", "msiexec", "/i", windows_path(self.package("1.05")), "/qb"],
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            self.assertIn("A newer version of Halvotren is already installed.",
+                          self.installers_box("Install Failed")["text"])
+            self.press_installers("Install Failed")
+            code = installer.wait(120)
+        finally:
+            if installer.poll() is None:
+                installer.kill()
+        print("/qb downgrade to 1.05 with a planted note: msiexec ended with %d" % code)
+        self.assertEqual(FATAL_ERROR, code)
+        self.assertEqual([], prefix_processes("Halvotren.exe"), "a refused downgrade started a planted program")
+        self.assertEqual(windows_path(os.path.join(planted, "Halvotren.exe")), notes()["ClosedByInstallation"])
 
     def test_a_package_installed_without_a_user_interface_leaves_the_running_program_alone(self):
         # A deployment: nothing is closed and nothing started; 1.05 goes on
