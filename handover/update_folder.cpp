@@ -162,10 +162,10 @@ static HANDLE CreateHeldFolder(const char *folder, PSECURITY_DESCRIPTOR descript
     }
     UNICODE_STRING objectName = {(USHORT)(length * sizeof(WCHAR)), (USHORT)(length * sizeof(WCHAR)), name};
     HANDLE held = INVALID_HANDLE_VALUE;
-    HANDLE parent = lstrcpynA(temp, folder, last - folder + 2) != NULL
-                        ? CreateFileA(temp, FILE_TRAVERSE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL)
-                        : INVALID_HANDLE_VALUE;
+    memcpy(temp, folder, last + 1 - folder);
+    temp[last + 1 - folder] = '\0';
+    HANDLE parent = CreateFileA(temp, FILE_TRAVERSE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
     if (parent == INVALID_HANDLE_VALUE)
         return held;
     OBJECT_ATTRIBUTES attributes = {sizeof attributes, parent, &objectName, OBJ_CASE_INSENSITIVE, descriptor, NULL};
