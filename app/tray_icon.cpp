@@ -1,8 +1,12 @@
 #include "tray_icon.h"
 
-int ChooseTrayIcon(int firewallOn, int servicesUp)
+int ChooseTrayIcon(int firewallOn, int servicesUp, unsigned callStarted, unsigned now)
 {
-    return firewallOn != 0 && servicesUp != 0 ? IDI_TRAY_ON : IDI_TRAY_OFF;
+    // Read by another thread, the mark may be a tick newer than now: that
+    // call began a moment ago, it is not 49 days old.
+    const unsigned outstanding = now - callStarted;
+    const int stalled = callStarted != 0 && outstanding >= STALLED_CALL_MS && outstanding < 0x80000000u;
+    return firewallOn != 0 && servicesUp != 0 && !stalled ? IDI_TRAY_ON : IDI_TRAY_OFF;
 }
 
 TrayCall FirstTrayCall(int iconAdded)

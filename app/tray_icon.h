@@ -7,8 +7,15 @@
 #define IDI_TRAY_ON 103
 #define IDI_TRAY_OFF 104
 
-// Green only while the firewall is on and both services run.
-int ChooseTrayIcon(int firewallOn, int servicesUp);
+// A call into the firewall or the service manager that has not returned
+// after this long is a failed check, as one that timed out.
+#define STALLED_CALL_MS 10000u
+
+// Green only while the firewall is on and both services run, as a check that
+// has finished found them: not once the monitor's call under way, begun at
+// callStarted (a millisecond tick; 0 when none is), has been outstanding
+// STALLED_CALL_MS at now. Ticks wrap after 49 days.
+int ChooseTrayIcon(int firewallOn, int servicesUp, unsigned callStarted, unsigned now);
 
 enum TrayCall { TRAY_ADD, TRAY_MODIFY };
 

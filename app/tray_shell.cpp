@@ -24,7 +24,8 @@ static void FillTrayRecord(NOTIFYICONDATAA *record, UINT flags)
 
 void RefreshTrayIcon(void)
 {
-    int identifier = ChooseTrayIcon(StatusFlags.firewallOn.load(), StatusFlags.servicesUp.load());
+    int identifier = ChooseTrayIcon(StatusFlags.firewallOn.load(), StatusFlags.servicesUp.load(),
+                                    MonitorCallStarted.load(), GetTickCount());
     HICON icon = LoadIconA(ProgramInstance, MAKEINTRESOURCEA(identifier));
 
     NOTIFYICONDATAA record;

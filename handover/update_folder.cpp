@@ -218,8 +218,23 @@ static DWORD WINAPI RemoveLeftovers(LPVOID unused)
     return 0;
 }
 
+// Whether anything stands at an update folder's name: seldom, so the thread
+// that removes it is seldom needed. (A thread that has ended leaves its
+// stack and the C runtime's unwinding library mapped under Wine.)
+static int AnyLeftover(void)
+{
+    for (int attempt = 0; attempt < UPDATE_FOLDER_ATTEMPTS; ++attempt) {
+        char folder[PATH_SIZE];
+        if (UpdateFolderName(folder, attempt) && GetFileAttributesA(folder) != INVALID_FILE_ATTRIBUTES)
+            return 1;
+    }
+    return 0;
+}
+
 void StartLeftoverRemoval(void)
 {
+    if (!AnyLeftover())
+        return;
     HANDLE thread = CreateThread(NULL, 0, RemoveLeftovers, NULL, 0, NULL);
     if (thread != NULL)
         CloseHandle(thread);

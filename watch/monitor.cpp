@@ -26,8 +26,10 @@ int WatchServices(SC_HANDLE sharedAccess, SC_HANDLE ipNat)
 {
     DWORD sharedAccessState = 0;
     DWORD ipNatState = 0;
-    if (!QueryServiceState(sharedAccess, &sharedAccessState) ||
-        !QueryServiceState(ipNat, &ipNatState)) {
+    BeginMonitorCall();
+    const int answered = QueryServiceState(sharedAccess, &sharedAccessState) && QueryServiceState(ipNat, &ipNatState);
+    EndMonitorCall();
+    if (!answered) {
         StatusFlags.servicesUp.store(0);
         return 1;
     }
@@ -41,7 +43,7 @@ int WatchServices(SC_HANDLE sharedAccess, SC_HANDLE ipNat)
 DWORD WINAPI MonitorThreadMain(LPVOID parameter)
 {
     (void)parameter;
-    INetFwProfile *profile = NULL;
+    FirewallHold firewall = {NULL, NULL, NET_FW_PROFILE_DOMAIN};
     SC_HANDLE manager = NULL;
     SC_HANDLE sharedAccess = NULL;
     SC_HANDLE ipNat = NULL;
@@ -49,7 +51,7 @@ DWORD WINAPI MonitorThreadMain(LPVOID parameter)
     HRESULT apartment = CoInitializeEx(NULL, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     if (FAILED(apartment) && apartment != RPC_E_CHANGED_MODE)
         goto cleanup;
-    if (FAILED(AcquireProfile(&profile)))
+    if (FAILED(AcquireProfile(&firewall)))
         goto cleanup;
     manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
     if (manager == NULL)
@@ -61,9 +63,11 @@ DWORD WINAPI MonitorThreadMain(LPVOID parameter)
     if (ipNat == NULL)
         goto cleanup;
 
-    // The profile and the three handles live as long as the process.
+    // The firewall's objects and the three handles live as long as the
+    // process; the profile is the one in force at each cycle.
     for (;;) {
-        WatchFirewallState(profile);
+        FollowProfileInForce(&firewall);
+        WatchFirewallState(firewall.profile);
         WatchServices(sharedAccess, ipNat);
         SleepEx(MONITOR_CYCLE_MS, FALSE);
     }
@@ -75,8 +79,8 @@ cleanup:
         CloseServiceHandle(sharedAccess);
     if (manager != NULL)
         CloseServiceHandle(manager);
-    if (profile != NULL)
-        ReleaseSharedProfile(profile);
+    if (firewall.profile != NULL)
+        ReleaseFirewall(&firewall);
     // Only an apartment this thread entered is left; RPC_E_CHANGED_MODE and
     // failures entered none.
     if (SUCCEEDED(apartment))

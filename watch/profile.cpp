@@ -11,41 +11,71 @@ static const CLSID FirewallManagerClass = {
 static const IID FirewallManagerInterface = {
     0xf7898af5, 0xcac4, 0x4632, {0xa2, 0xec, 0xda, 0x06, 0xe5, 0x11, 0x1a, 0xf2}};
 
-static HRESULT TryAcquireProfile(INetFwProfile **profile)
+// The profile in force and its type, through the manager.
+static HRESULT ProfileInForce(INetFwMgr *manager, INetFwProfile **profile, NET_FW_PROFILE_TYPE *type)
 {
-    INetFwMgr *manager = NULL;
     INetFwPolicy *policy = NULL;
-
-    HRESULT result = CoCreateInstance(FirewallManagerClass, NULL, CLSCTX_INPROC_SERVER, FirewallManagerInterface,
-                                      (void **)&manager);
-    if (SUCCEEDED(result))
-        result = manager->get_LocalPolicy(&policy);
+    *profile = NULL;
+    HRESULT result = manager->get_LocalPolicy(&policy);
     if (SUCCEEDED(result))
         result = policy->get_CurrentProfile(profile);
     // A success without an object would only crash later.
     if (SUCCEEDED(result) && *profile == NULL)
         result = E_POINTER;
     if (SUCCEEDED(result))
-        SharedProfile.store(*profile);
-    else
+        result = (*profile)->get_Type(type);
+    if (FAILED(result) && *profile != NULL) {
+        (*profile)->Release();
         *profile = NULL;
-
+    }
     if (policy != NULL)
         policy->Release();
-    if (manager != NULL)
-        manager->Release();
     return result;
 }
 
-HRESULT AcquireProfile(INetFwProfile **profile)
+HRESULT AcquireProfile(FirewallHold *hold)
 {
     for (;;) {
-        *profile = NULL;
-        HRESULT result = TryAcquireProfile(profile);
+        hold->manager = NULL;
+        HRESULT result = CoCreateInstance(FirewallManagerClass, NULL, CLSCTX_INPROC_SERVER, FirewallManagerInterface,
+                                          (void **)&hold->manager);
         if (SUCCEEDED(result))
+            result = ProfileInForce(hold->manager, &hold->profile, &hold->type);
+        if (SUCCEEDED(result)) {
+            SharedProfile.store(hold->profile);
             return result;
+        }
+        if (hold->manager != NULL)
+            hold->manager->Release();
         Sleep(ACQUIRE_RETRY_MS);
     }
+}
+
+// Start and Stop borrow the published profile under the lock, so the held
+// one goes only once neither is using it.
+static void PublishProfile(INetFwProfile *profile)
+{
+    LockSharedProfile();
+    INetFwProfile *published = SharedProfile.exchange(profile);
+    if (published != NULL)
+        published->Release();
+    UnlockSharedProfile();
+}
+
+void FollowProfileInForce(FirewallHold *hold)
+{
+    NET_FW_PROFILE_TYPE inForce = hold->type;
+    NET_FW_PROFILE_TYPE type = hold->type;
+    INetFwProfile *profile = NULL;
+    BeginMonitorCall();
+    if (SUCCEEDED(hold->manager->get_CurrentProfileType(&inForce)) && inForce != hold->type &&
+        SUCCEEDED(ProfileInForce(hold->manager, &profile, &type))) {
+        hold->profile = profile;
+        hold->type = type;
+    }
+    EndMonitorCall();
+    if (profile != NULL)
+        PublishProfile(profile);
 }
 
 HRESULT ReadFirewallEnabled(INetFwProfile *profile, int *enabled)
@@ -87,7 +117,9 @@ HRESULT DisableFirewall(INetFwProfile *profile)
 HRESULT WatchFirewallState(INetFwProfile *profile)
 {
     int enabled = 0;
+    BeginMonitorCall();
     HRESULT result = ReadFirewallEnabled(profile, &enabled);
+    EndMonitorCall();
     if (FAILED(result))
         return result;
 
@@ -97,10 +129,11 @@ HRESULT WatchFirewallState(INetFwProfile *profile)
     return result;
 }
 
-void ReleaseSharedProfile(INetFwProfile *profile)
+void ReleaseFirewall(FirewallHold *hold)
 {
+    hold->manager->Release();
     LockSharedProfile();
     SharedProfile.store(nullptr);
-    profile->Release();
+    hold->profile->Release();
     UnlockSharedProfile();
 }

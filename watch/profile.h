@@ -7,9 +7,27 @@
 
 #define ACQUIRE_RETRY_MS 5000
 
-// Waits until the firewall's current profile can be had, publishes it as
-// SharedProfile and hands the same single reference back.
-HRESULT AcquireProfile(INetFwProfile **profile);
+// What the monitor holds of the firewall for its life: the manager, which
+// names the profile type in force at any moment, and the profile it
+// watches, with that profile's type as read when it was acquired. (The
+// manager is kept, unlike the other objects a step passes through, to be
+// asked that every cycle.)
+struct FirewallHold {
+    INetFwMgr *manager;
+    INetFwProfile *profile;
+    NET_FW_PROFILE_TYPE type;
+};
+
+// Waits until the firewall's manager and the profile in force can be had,
+// publishes the profile as SharedProfile and holds the same single
+// reference.
+HRESULT AcquireProfile(FirewallHold *hold);
+
+// Once a cycle: when the profile type in force is not the held profile's
+// (a laptop left or joined its domain's network), acquires the profile in
+// force, publishes it and releases the held one once no command uses it. A
+// failure keeps the held profile until the next cycle.
+void FollowProfileInForce(FirewallHold *hold);
 
 // A failed read clears firewallOn and reports the firewall as off.
 HRESULT ReadFirewallEnabled(INetFwProfile *profile, int *enabled);
@@ -20,8 +38,8 @@ HRESULT DisableFirewall(INetFwProfile *profile);
 // One firewall sample of the monitor's cycle; may block in the warning box.
 HRESULT WatchFirewallState(INetFwProfile *profile);
 
-// The monitor's clean-up: unpublishes the profile and drops its reference,
-// waiting for a command that is still using it.
-void ReleaseSharedProfile(INetFwProfile *profile);
+// The monitor's clean-up: drops the manager, unpublishes the profile and
+// drops its reference, waiting for a command that is still using it.
+void ReleaseFirewall(FirewallHold *hold);
 
 #endif

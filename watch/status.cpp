@@ -2,6 +2,17 @@
 
 StatusFlagsRecord StatusFlags = {{0}, {0}};
 std::atomic<INetFwProfile *> SharedProfile(nullptr);
+std::atomic<DWORD> MonitorCallStarted(0);
+
+void BeginMonitorCall(void)
+{
+    MonitorCallStarted.store(GetTickCount() | 1);
+}
+
+void EndMonitorCall(void)
+{
+    MonitorCallStarted.store(0);
+}
 
 static CRITICAL_SECTION ProfileLock;
 

@@ -21,6 +21,14 @@ extern StatusFlagsRecord StatusFlags;
 // release it.
 extern std::atomic<INetFwProfile *> SharedProfile;
 
+// When the monitor's call into the firewall or the service manager that is
+// under way began (GetTickCount, never 0), or 0 between calls: the window's
+// thread, which goes on ticking while the monitor is blocked, tells from it
+// a check that does not return. A warning box open is no such call.
+extern std::atomic<DWORD> MonitorCallStarted;
+void BeginMonitorCall(void);
+void EndMonitorCall(void);
+
 void InitProfileLock(void);
 void LockSharedProfile(void);
 void UnlockSharedProfile(void);

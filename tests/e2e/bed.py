@@ -55,7 +55,8 @@ def _write_atomically(path, text):
 # --- the stand-in firewall -------------------------------------------------
 
 FIREWALL_KEYS = ("enabled", "read_fails", "switch_refused", "create_fails", "unreachable_until",
-                 "read_delay_ms", "manager_release_held")
+                 "read_delay_ms", "manager_release_held", "read_hangs", "profile_in_force", "domain_enabled")
+DOMAIN, STANDARD = 0, 1
 
 
 def set_firewall(**keys):
@@ -99,6 +100,17 @@ def firewall_log():
 
 def firewall_events(prefix="", thread=None):
     return [e for (_, t, e) in firewall_log() if e.startswith(prefix) and (thread is None or t == thread)]
+
+
+def profile_references():
+    """How many references the stand-in's profile of each type has handed
+    out and not had back, by its last count."""
+    counts = {}
+    for event in firewall_events("profile_"):
+        words = event.split()
+        if words[0] in ("profile_addref", "profile_release"):
+            counts[words[2]] = int(words[1])
+    return counts
 
 
 # --- the stand-in services --------------------------------------------------

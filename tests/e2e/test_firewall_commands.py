@@ -75,13 +75,13 @@ class FirewallCommands(BedTestCase, TrayMixin):
         wait_until(lambda: firewall_events("read_delay_begin", thread=self.window["thread"]), 20,
                    what="the command to read the firewall")
         set_firewall(manager_release_held=0)
-        wait_until(lambda: "profile_release 0" in firewall_events("profile_release")
-                   and "put_FirewallEnabled 1 ok" in firewall_events("put_"), 30,
+        wait_until(lambda: "profile_release 0 standard" in firewall_events("profile_release")
+                   and "put_FirewallEnabled 1 ok standard" in firewall_events("put_"), 30,
                    what="the command and the monitor's clean-up to finish")
         events = [e for (_, _, e) in firewall_log()]
         self.assertFalse([e for e in events if e.startswith("USE_AFTER_RELEASE")], events)
-        self.assertIn("put_FirewallEnabled 1 ok", events)
-        self.assertLess(events.index("put_FirewallEnabled 1 ok"), events.index("profile_release 0"))
+        self.assertIn("put_FirewallEnabled 1 ok standard", events)
+        self.assertLess(events.index("put_FirewallEnabled 1 ok standard"), events.index("profile_release 0 standard"))
         # Once released, commands find no profile and do nothing.
         self.command(STOP)
         self.sync_with_window()

@@ -80,7 +80,7 @@ class TrayMenu(BedTestCase, TrayMixin):
         # A stop while the monitor saw it on is a fall like any other.
         self.press("Firewall Warning!")
         self.wait_tray("red")
-        self.assertEqual(["put_FirewallEnabled 1 ok", "put_FirewallEnabled 0 ok"],
+        self.assertEqual(["put_FirewallEnabled 1 ok standard", "put_FirewallEnabled 0 ok standard"],
                          firewall_events("put_FirewallEnabled", thread=self.window["thread"]))
         self.choose(5)
         self.assertEqual(HELP, self.owned_box("Halvotren Help"))

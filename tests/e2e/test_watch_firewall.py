@@ -2,7 +2,8 @@
 import time
 import unittest
 
-from bed import BedTestCase, TrayMixin, firewall_events, firewall_log, set_firewall, wait_until
+from bed import (DOMAIN, STANDARD, BedTestCase, TrayMixin, firewall_events, firewall_log, firewall_value,
+                 profile_references, set_firewall, tray_colour, wait_until)
 
 WARNING = "Firewall Warning!"
 
@@ -32,12 +33,13 @@ class FirewallWatch(BedTestCase, TrayMixin):
     def test_each_fall_warns_once_and_the_icon_stays_green_until_dismissed(self):
         self.start_program()
         self.wait_tray("green")
-        for _ in range(2):
+        for fall in range(2):
             set_firewall(enabled=0)
             self.box(WARNING)
             reads = len(self.monitor_reads())
-            # The box blocks the monitor; firewallOn keeps its 1 meanwhile.
-            self.assert_tray_stays("green", 3)
+            # The box blocks the monitor; firewallOn keeps its 1 meanwhile,
+            # however long the user leaves it open: no call is under way.
+            self.assert_tray_stays("green", 12 if fall == 0 else 3)
             self.assertEqual(reads, len(self.monitor_reads()), "the monitor sampled behind its box")
             self.assertEqual(1, self.box_count(WARNING))
             self.press(WARNING)
@@ -60,6 +62,48 @@ class FirewallWatch(BedTestCase, TrayMixin):
         self.assertEqual(0, self.box_count(WARNING))
         set_firewall(enabled=1)
         self.wait_tray("green")
+
+    def test_a_read_that_does_not_return_is_a_failed_check(self):
+        self.start_program()
+        self.wait_tray("green")
+        self.addCleanup(set_firewall, read_hangs=0)
+        set_firewall(read_hangs=1)
+        wait_until(lambda: firewall_events("read_hang_begin"), 20, what="the monitor's read to block")
+        blocked = time.monotonic()
+        # Only the call's own time counts, from 10 s on: red at the next tick.
+        self.assert_tray_stays("green", 8)
+        wait_until(lambda: tray_colour() == "red", blocked + 13 - time.monotonic(),
+                   what="a red icon 13 s into a blocked read")
+        self.assertEqual(0, self.box_count(WARNING))
+        set_firewall(read_hangs=0)
+        self.wait_tray("green", 5)
+        self.assertEqual(0, self.box_count(WARNING))
+
+    def test_the_profile_in_force_is_the_one_watched_and_switched(self):
+        # The domain profile, its firewall off, comes into force: a fall.
+        set_firewall(domain_enabled=0)
+        self.start_program()
+        self.wait_tray("green")
+        set_firewall(profile_in_force=DOMAIN)
+        self.box(WARNING)
+        self.press(WARNING)
+        self.wait_tray("red")
+        self.wait_monitor_cycles(2)
+        self.assertEqual(0, self.box_count(WARNING), "warned twice for one fall")
+        # Start switches the domain profile on and leaves the standard alone.
+        self.command(104)
+        self.wait_tray("green")
+        self.assertEqual((1, 1), (firewall_value("domain_enabled"), firewall_value("enabled")))
+        self.assertEqual(["put_FirewallEnabled 1 ok domain"], firewall_events("put_FirewallEnabled"))
+        # Back on the standard profile, whose firewall is off now.
+        set_firewall(enabled=0, profile_in_force=STANDARD)
+        self.box(WARNING)
+        self.press(WARNING)
+        self.wait_tray("red")
+        # Each profile released once the other was held, and never used after.
+        events = firewall_events()
+        self.assertFalse([e for e in events if e.startswith("USE_AFTER_RELEASE")], events)
+        self.assertEqual({"domain": 0, "standard": 1}, profile_references())
 
     def test_an_unreachable_firewall_is_asked_again_every_five_seconds(self):
         set_firewall(create_fails=2)

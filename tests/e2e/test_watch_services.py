@@ -1,10 +1,13 @@
 """The monitor's service half: SharedAccess and IpNat."""
+import os
+import signal
 import unittest
 
 from bed import (BedTestCase, TrayMixin, delete_service, ensure_service_exists, firewall_events,
-                 set_firewall, set_service_order, wait_until)
+                 prefix_processes, set_firewall, set_service_order, wait_until)
 
 WARNING = "Firewall Warning"
+MONITOR_CYCLE_S = 2
 TEXT = ("Warning, critical firewall services have been stopped!\n\n"
         "Please restart the SharedAccess service and IpNat Service or\n"
         "contact your System Administrator immediately.")
@@ -49,13 +52,26 @@ class ServicesWatch(BedTestCase, TrayMixin):
         self.wait_tray("red")
         self.assertEqual(0, self.box_count(WARNING))
 
+    def test_a_service_manager_that_stops_answering_is_a_failed_check(self):
+        self.start_program()
+        self.wait_tray("green")
+        [manager] = prefix_processes("services.exe")
+        os.kill(manager, signal.SIGSTOP)
+        try:
+            # The monitor's next query blocks; 10 s on, the icon is red.
+            self.wait_tray("red", 2 * MONITOR_CYCLE_S + 13)
+        finally:
+            os.kill(manager, signal.SIGCONT)
+        self.wait_tray("green")
+        self.assertEqual(0, self.box_count(WARNING))
+
     def test_a_missing_service_ends_the_monitor_quietly(self):
         self.addCleanup(ensure_service_exists, "IpNat")
         delete_service("IpNat")
         set_firewall(enabled=0)
         self.start_program()
         # The monitor releases the profile it had and never samples.
-        wait_until(lambda: "profile_release 0" in firewall_events("profile_release"), 20,
+        wait_until(lambda: "profile_release 0 standard" in firewall_events("profile_release"), 20,
                    what="the monitor to release the profile")
         self.wait_tray("red")
         self.command(104)

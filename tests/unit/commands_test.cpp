@@ -10,13 +10,32 @@
 #include "app/commands.h"
 #include "app/tray_icon.h"
 
-TEST(TrayIcon, GreenOnlyWhenTheFirewallAndBothServicesAreUp)
+TEST(TrayIcon, GreenOnlyWhenTheFirewallAndBothServicesAreUpAsAFinishedCheckFoundThem)
 {
-    EXPECT_EQ(IDI_TRAY_ON, ChooseTrayIcon(1, 1));
-    EXPECT_EQ(IDI_TRAY_OFF, ChooseTrayIcon(0, 1));
-    EXPECT_EQ(IDI_TRAY_OFF, ChooseTrayIcon(1, 0));
-    EXPECT_EQ(IDI_TRAY_OFF, ChooseTrayIcon(0, 0));  // at start, before any sample
-    EXPECT_EQ(IDI_TRAY_ON, ChooseTrayIcon(-1, 7));  // any non-zero flag counts
+    const struct {
+        int firewallOn, servicesUp;
+        unsigned callStarted, now;
+        int icon;
+    } rows[] = {
+        {1, 1, 0, 5000, IDI_TRAY_ON},
+        {0, 1, 0, 5000, IDI_TRAY_OFF},
+        {1, 0, 0, 5000, IDI_TRAY_OFF},
+        {0, 0, 0, 5000, IDI_TRAY_OFF},  // at start, before any sample
+        {-1, 7, 0, 5000, IDI_TRAY_ON},  // any non-zero flag counts
+        // A call under way: green for 10 s, then a failed check.
+        {1, 1, 1001, 11000, IDI_TRAY_ON},
+        {1, 1, 1001, 11001, IDI_TRAY_OFF},
+        {1, 1, 1001, 900000, IDI_TRAY_OFF},
+        {0, 1, 1001, 1002, IDI_TRAY_OFF},
+        // Across the tick's wrap after 49 days, and a mark a tick newer
+        // than the clock the window read.
+        {1, 1, 0xFFFFE001u, 0x00001000u, IDI_TRAY_OFF},
+        {1, 1, 0xFFFFFF01u, 0x00000100u, IDI_TRAY_ON},
+        {1, 1, 5001, 5000, IDI_TRAY_ON},
+    };
+    for (const auto &row : rows)
+        EXPECT_EQ(row.icon, ChooseTrayIcon(row.firewallOn, row.servicesUp, row.callStarted, row.now))
+            << row.firewallOn << " " << row.servicesUp << " " << row.callStarted << " " << row.now;
     EXPECT_EQ(TRAY_ADD, FirstTrayCall(0));
     EXPECT_EQ(TRAY_MODIFY, FirstTrayCall(1));
 }
