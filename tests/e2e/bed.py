@@ -524,8 +524,8 @@ class TrayMixin:
         wait_until(lambda: tray_colour() == colour, timeout, interval=0.2,
                    what="a %s tray icon" % (colour or "missing"))
 
-    def assert_tray_stays(self, colour, seconds):
+    def assert_tray_stays(self, colour, seconds, what=None):
         deadline = time.monotonic() + seconds
         while time.monotonic() < deadline:
-            self.assertEqual(colour, tray_colour())
+            self.assertEqual(colour, tray_colour(), what)
             time.sleep(0.25)

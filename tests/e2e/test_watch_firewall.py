@@ -39,7 +39,7 @@ class FirewallWatch(BedTestCase, TrayMixin):
             reads = len(self.monitor_reads())
             # The box blocks the monitor; firewallOn keeps its 1 meanwhile,
             # however long the user leaves it open: no call is under way.
-            self.assert_tray_stays("green", 12 if fall == 0 else 3)
+            self.assert_tray_stays("green", 12 if fall == 0 else 3, "the open warning turned the icon red")
             self.assertEqual(reads, len(self.monitor_reads()), "the monitor sampled behind its box")
             self.assertEqual(1, self.box_count(WARNING))
             self.press(WARNING)
@@ -71,7 +71,7 @@ class FirewallWatch(BedTestCase, TrayMixin):
         wait_until(lambda: firewall_events("read_hang_begin"), 20, what="the monitor's read to block")
         blocked = time.monotonic()
         # Only the call's own time counts, from 10 s on: red at the next tick.
-        self.assert_tray_stays("green", 8)
+        self.assert_tray_stays("green", 8, "a read turned the icon red before 10 s")
         wait_until(lambda: tray_colour() == "red", blocked + 13 - time.monotonic(),
                    what="a red icon 13 s into a blocked read")
         self.assertEqual(0, self.box_count(WARNING))
