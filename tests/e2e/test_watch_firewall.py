@@ -92,9 +92,10 @@ class FirewallWatch(BedTestCase, TrayMixin):
         self.assertEqual(0, self.box_count(WARNING), "warned twice for one fall")
         # Start switches the domain profile on and leaves the standard alone.
         self.command(104)
-        self.wait_tray("green")
-        self.assertEqual((1, 1), (firewall_value("domain_enabled"), firewall_value("enabled")))
+        wait_until(lambda: firewall_events("put_FirewallEnabled"), 20, what="Start to switch the profile in force")
         self.assertEqual(["put_FirewallEnabled 1 ok domain"], firewall_events("put_FirewallEnabled"))
+        self.assertEqual((1, 1), (firewall_value("domain_enabled"), firewall_value("enabled")))
+        self.wait_tray("green")
         # Back on the standard profile, whose firewall is off now.
         set_firewall(enabled=0, profile_in_force=STANDARD)
         self.box(WARNING)
@@ -103,7 +104,7 @@ class FirewallWatch(BedTestCase, TrayMixin):
         # Each profile released once the other was held, and never used after.
         events = firewall_events()
         self.assertFalse([e for e in events if e.startswith("USE_AFTER_RELEASE")], events)
-        self.assertEqual({"domain": 0, "standard": 1}, profile_references())
+        self.assertEqual({"domain": 0, "standard": 1}, profile_references(), "a profile held after the switch")
 
     def test_an_unreachable_firewall_is_asked_again_every_five_seconds(self):
         set_firewall(create_fails=2)
