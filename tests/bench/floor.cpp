@@ -4,8 +4,8 @@
 // from a hidden window's timer, Halvotren's own tray icon loaded from the
 // resources, handed to the shell and destroyed (Halvotren is required to do
 // exactly that); one thread that makes the firewall manager once and then,
-// every two seconds, reads the firewall and queries both services through
-// handles opened once.
+// every two seconds, asks it which profile type is in force, reads the
+// firewall and queries both services through handles opened once.
 //
 //   floor.exe [SECONDS]   removes its icon and ends after SECONDS, else on
 //                         WM_CLOSE. Exit code 2: the firewall or a service
@@ -80,19 +80,17 @@ static LRESULT CALLBACK FloorWindowProc(HWND window, UINT message, WPARAM wParam
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
-static INetFwProfile *OpenProfile(void)
+// The manager, kept to be asked the profile type in force, and the profile.
+static INetFwProfile *OpenProfile(INetFwMgr **manager)
 {
-    INetFwMgr *manager = NULL;
     INetFwPolicy *policy = NULL;
     INetFwProfile *profile = NULL;
     if (SUCCEEDED(CoCreateInstance(CLSID_NetFwMgr, NULL, CLSCTX_INPROC_SERVER, IID_INetFwMgr,
-                                   (void **)&manager)) &&
-        SUCCEEDED(manager->get_LocalPolicy(&policy)))
+                                   (void **)manager)) &&
+        SUCCEEDED((*manager)->get_LocalPolicy(&policy)))
         policy->get_CurrentProfile(&profile);
     if (policy != NULL)
         policy->Release();
-    if (manager != NULL)
-        manager->Release();
     return profile;
 }
 
@@ -100,7 +98,8 @@ static DWORD WINAPI WatchMain(LPVOID parameter)
 {
     (void)parameter;
     CoInitializeEx(NULL, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
-    INetFwProfile *profile = OpenProfile();
+    INetFwMgr *firewall = NULL;
+    INetFwProfile *profile = OpenProfile(&firewall);
     SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
     SC_HANDLE services[2] = {NULL, NULL};
     if (manager != NULL) {
@@ -115,6 +114,8 @@ static DWORD WINAPI WatchMain(LPVOID parameter)
     // Like the program it stands beside, this thread lives as long as the
     // process and lets the process end free what it holds.
     for (;;) {
+        NET_FW_PROFILE_TYPE inForce = NET_FW_PROFILE_STANDARD;
+        firewall->get_CurrentProfileType(&inForce);
         VARIANT_BOOL enabled = VARIANT_FALSE;
         profile->get_FirewallEnabled(&enabled);
         for (SC_HANDLE service : services) {
