@@ -4,11 +4,11 @@ its rebuild. Each prints what it finds in a few words and ends with 0 when
 the part is as the rebuild says, 1 when not.
 
     compare_release.py program PUBLISHED REBUILT   the exe, its signature removed
-    compare_release.py package PUBLISHED REBUILT [AUTHENTICODE]
+    compare_release.py package PUBLISHED REBUILT AUTHENTICODE
                                                    the packages' entries;
                                                    AUTHENTICODE is what the
-                                                   buildinfo says: signed,
-                                                   none or unknown
+                                                   buildinfo says: signed or
+                                                   none
     compare_release.py key EXE PUBLIC.pem          the update key built into the exe
 """
 import base64
@@ -108,7 +108,7 @@ def package_findings(published, rebuilt, authenticode="unknown"):
     return found
 
 
-def package(published, rebuilt, authenticode="unknown"):
+def package(published, rebuilt, authenticode):
     found = package_findings(published, rebuilt, authenticode)
     if found:
         print("; ".join(found))
@@ -132,9 +132,9 @@ def key(exe, pem):
 
 if __name__ == "__main__":
     commands = {"program": (program, 2), "package": (package, 3), "key": (key, 2)}
-    command, most = commands.get(sys.argv[1] if len(sys.argv) > 1 else "", (None, 0))
+    command, count = commands.get(sys.argv[1] if len(sys.argv) > 1 else "", (None, 0))
     given = sys.argv[2:]
-    if not command or not 2 <= len(given) <= most or given[2:] not in ([], ["signed"], ["none"], ["unknown"]):
+    if not command or len(given) != count or given[2:] not in ([], ["signed"], ["none"]):
         print(__doc__, file=sys.stderr)
         sys.exit(2)
     sys.exit(command(*given))

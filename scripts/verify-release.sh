@@ -87,8 +87,15 @@ commit=$(buildinfo_field "$info" Commit)
 base_url=$(buildinfo_field "$info" Base-URL)
 key=$(buildinfo_field "$info" Update-Key)
 authenticode=$(buildinfo_field "$info" Authenticode)
-[ "$info" = "$downloads/Halvotren-$version.buildinfo" ] && [[ "$epoch" =~ ^[0-9]+$ ]] && [ -n "$key" ] &&
-  [[ "$authenticode" =~ ^(signed|none|)$ ]] || fail "$info is not a buildinfo release.sh writes"
+[ "$info" = "$downloads/Halvotren-$version.buildinfo" ] && [[ "$epoch" =~ ^[0-9]+$ ]] && [ -n "$key" ] ||
+  fail "$info is not a buildinfo release.sh writes"
+# Without it, neither a signature stripped from a signed release nor one
+# added to an unsigned one would show.
+case "$authenticode" in
+  signed | none) ;;
+  "") fail "$info has no Authenticode field, or an empty one: it must say signed or none" ;;
+  *) fail "$info: its Authenticode field says '$authenticode', not signed or none" ;;
+esac
 package=$downloads/Halvotren-$version.msi
 [ -f "$package" ] || fail "$downloads holds no Halvotren-$version.msi"
 
@@ -109,9 +116,6 @@ warn_of_other_inputs() {
   here=$(checkout_commit)
   if [ "$here" != "$commit" ]; then
     say "warning: the release was built from commit $commit, this checkout is $here; check out the release's commit"
-  fi
-  if [ -z "$authenticode" ]; then
-    say "warning: the buildinfo does not say whether the release is signed; the signatures are not checked against it"
   fi
 }
 
@@ -148,7 +152,7 @@ unpack_program() {
 
 check_program() {
   [ -n "$published_exe" ] || { echo "the package holds no Halvotren.exe msiextract can extract"; return 1; }
-  if [ -n "$authenticode" ] && [ "$program_signed" != "$authenticode" ]; then
+  if [ "$program_signed" != "$authenticode" ]; then
     echo "it carries $([ "$program_signed" = signed ] || echo "no ")an Authenticode signature, though the" \
       "buildinfo says the release is $([ "$authenticode" = signed ] || echo "un")signed"
     return 1
@@ -163,7 +167,7 @@ check_package() {
   "$HALVOTREN_PYTHON" "$HALVOTREN_ROOT/scripts/package.py" --epoch "$epoch" \
     --files-from "$(dirname "$published_exe")" "$build_dir/halvotren.wxs" "$work/around.msi" || return 1
   "$HALVOTREN_PYTHON" "$HALVOTREN_ROOT/scripts/compare_release.py" package "$package" "$work/around.msi" \
-    "${authenticode:-unknown}"
+    "$authenticode"
 }
 
 check_version_file() {

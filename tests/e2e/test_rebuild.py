@@ -359,6 +359,23 @@ class VerifyRelease(unittest.TestCase):
                                  "unsigned", "it holds \\005DigitalSignature, a signature's stream, though the "
                                  "buildinfo says the release is unsigned", also=("the package",))
 
+    def test_a_buildinfo_without_its_authenticode_field(self):
+        for name, field in (("no-field", ""), ("empty-field", "Authenticode:\n")):
+            with self.subTest(field=field):
+                checked = self.changed(name, lambda downloads: self.buildinfo_changed(
+                    downloads, "Authenticode: signed\n", field))
+                self.assertEqual(2, checked.returncode, checked.stdout)
+                self.assertIn("Halvotren-1.1.buildinfo has no Authenticode field, or an empty one: it must say "
+                              "signed or none", checked.stdout)
+
+    def buildinfo_changed(self, downloads, line, new):
+        info = os.path.join(downloads, "Halvotren-1.1.buildinfo")
+        with open(info) as f:
+            text = f.read()
+        self.assertIn("\n" + line, text)
+        with open(info, "w") as f:
+            f.write(text.replace("\n" + line, "\n" + new))
+
     def test_a_byte_of_the_version_files_url_changed(self):
         def change(downloads):
             with open(os.path.join(downloads, "halvotren.ver"), "r+b") as f:
