@@ -21,9 +21,11 @@
 #                         when it is ambiguous or malformed, it holds every
 #                         entry of a package rebuilt around the published
 #                         exe, and no other, each with the same name, type
-#                         and bytes; only the signature's streams are set
-#                         aside, and they are there or not as the buildinfo
-#                         says
+#                         and bytes; only the signature's two streams are
+#                         set aside, once they are of the form Authenticode
+#                         writes, and they are there or not as the
+#                         buildinfo's Authenticode field (signed or none,
+#                         which it must hold) says
 #   halvotren.ver         is the text release.sh writes for that package
 #   the update signature  verifies over the package with the buildinfo's
 #                         key, which is the key built into the program

@@ -368,6 +368,20 @@ class VerifyRelease(unittest.TestCase):
                 self.assertIn("Halvotren-1.1.buildinfo has no Authenticode field, or an empty one: it must say "
                               "signed or none", checked.stdout)
 
+    def test_an_empty_storage_in_the_signatures_place(self):
+        def change(downloads):
+            read = msi_streams.read(self.package(downloads))
+            children = [(path[0], [] if path == compare_release.SIGNATURE else entry.data)
+                        for path, entry in read.entries.items()]
+            with open(self.package(downloads), "wb") as f:
+                f.write(compound_file.write(children, uuid.UUID(read.clsid).bytes_le))
+            self.signed_again(downloads)
+        checked = self.changed("storage", change)
+        self.assert_only_differs(checked, "the package",
+                                 "refused: \\005DigitalSignature is a storage, where Authenticode writes a stream")
+        self.assertIn("  the package: a signature that cannot be read (\\005DigitalSignature is a storage, not a "
+                      "stream)", checked.stdout)
+
     def buildinfo_changed(self, downloads, line, new):
         info = os.path.join(downloads, "Halvotren-1.1.buildinfo")
         with open(info) as f:
