@@ -29,7 +29,8 @@
 #   halvotren.ver         is the text release.sh writes for that package
 #   the update signature  verifies over the package with the buildinfo's
 #                         key, which is the key built into the program
-#   the update key        its SHA-256 fingerprint; with --expect-key (the
+#   the update key        its SHA-256 fingerprint, and under it the base URL
+#                         the release sends updates to; with --expect-key (the
 #                         publisher's public key as PEM, or its fingerprint)
 #                         a different key fails. Without it the check proves
 #                         that the release is what its buildinfo and commit
@@ -244,6 +245,9 @@ report "the package" check_package
 report "halvotren.ver" check_version_file
 report "the update signature" check_update_signature
 report "the update key" check_update_key
+# Where the release sends its updates, beside the key that must sign them:
+# whoever checks a release should see both.
+echo "  updates come from: $base_url (the buildinfo's base URL, which halvotren.ver must name)"
 say "who signed with Authenticode, as the signatures say (checked by Windows against its roots, not here):"
 echo "  the program: $(signer "$published_exe")"
 echo "  the package: $(signer "$package")"

@@ -7,6 +7,7 @@ import contextlib
 import hashlib
 import io
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -264,6 +265,8 @@ class VerifyRelease(unittest.TestCase):
         for part in ("program", "package"):
             self.assertRegex(self.passed.stdout, r"(?m)^  the %s: SHA-1, %s, timestamp 20\d\d-\d\d-\d\d "
                              r"\d\d:\d\d:\d\d UTC; SHA-256, the same signer, timestamp 20" % (part, PUBLISHER))
+        self.assertRegex(self.passed.stdout, r"(?m)^the update key: .*\n  updates come from: %s \(the buildinfo's "
+                         % re.escape(BASE_URL), "the base URL is not shown under the update key")
 
     def test_a_key_other_than_the_one_expected(self):
         other = self.pki.path("expected.pem")
