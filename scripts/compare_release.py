@@ -4,11 +4,11 @@ its rebuild. Each prints what it finds in a few words and ends with 0 when
 the part is as the rebuild says, 1 when not.
 
     compare_release.py program PUBLISHED REBUILT   the exe, its signature removed
-    compare_release.py package PUBLISHED REBUILT [AUTHENTICODE]
+    compare_release.py package PUBLISHED REBUILT AUTHENTICODE
                                                    the packages' entries;
                                                    AUTHENTICODE is what the
-                                                   buildinfo says: signed,
-                                                   none or unknown
+                                                   buildinfo says: signed or
+                                                   none
     compare_release.py key EXE PUBLIC.pem          the update key built into the exe
 """
 import base64
@@ -16,10 +16,14 @@ import struct
 import sys
 
 import msi_streams
+import signer
 
 # Authenticode's streams in a package, in the root storage: the signature
 # covers every other entry.
-SIGNATURE_STREAMS = (("\x05DigitalSignature",), ("\x05MsiDigitalSignatureEx",))
+SIGNATURE, SIGNATURE_EX = ("\x05DigitalSignature",), ("\x05MsiDigitalSignatureEx",)
+SIGNATURE_STREAMS = (SIGNATURE, SIGNATURE_EX)
+SIGNED_DATA, INDIRECT_DATA = "1.2.840.113549.1.7.2", "1.3.6.1.4.1.311.2.1.4"
+DIGEST_SIZES = {"MD5": 16, "SHA-1": 20, "SHA-256": 32, "SHA-384": 48, "SHA-512": 64}
 
 
 def first_difference(a, b):
@@ -65,16 +69,59 @@ def clsid(text):
     return "{%s}" % text if text else "none"
 
 
-def package_findings(published, rebuilt, authenticode="unknown"):
+def signature_digest(data):
+    """The digest its first signer names, when data is one DER PKCS #7
+    SignedData of Authenticode's indirect data; ValueError when not."""
+    found = signer.elements(data)
+    if len(found) != 1 or found[0][0] != signer.SEQUENCE:
+        raise ValueError("not one DER sequence that fills the stream")
+    kind = signer.elements(found[0][1])[0]
+    _, _, content = signer.signed_data(found[0][1])
+    if kind[0] != signer.OID or signer.oid(kind[1]) != SIGNED_DATA or signer.oid(content[0][1]) != INDIRECT_DATA:
+        raise ValueError("not a SignedData of Authenticode's indirect data")
+    return signer.signatures(found[0][1])[0][0]
+
+
+def signature_refusal(entries):
+    """Why the package's signature entries are not what Authenticode writes,
+    or None: they are set aside, so their names must hide nothing else."""
+    signature, extended = (msi_streams.shown(path[0]) for path in SIGNATURE_STREAMS)
+    for path, name in zip(SIGNATURE_STREAMS, (signature, extended)):
+        if path in entries and entries[path].kind != "stream":
+            return "%s is a storage, where Authenticode writes a stream" % name
+    digest = None
+    if SIGNATURE in entries:
+        try:
+            digest = signature_digest(entries[SIGNATURE].data)
+        except (ValueError, IndexError, UnicodeDecodeError) as error:
+            return "%s is no DER PKCS #7 SignedData of Authenticode (%s)" % (signature, error or "it ends early")
+    if SIGNATURE_EX in entries:
+        # No PKCS #7: the bare digest, with the signature's own algorithm,
+        # of the package's metadata (its entries' names, classes and times),
+        # which the signed digest then takes in. Only computing it again, as
+        # Windows does when it checks the signature, checks its bytes; its
+        # length must be that algorithm's.
+        size = len(entries[SIGNATURE_EX].data)
+        if digest is None:
+            return "%s is there without %s" % (extended, signature)
+        if size != DIGEST_SIZES.get(digest):
+            return "%s holds %d bytes, not a %s digest" % (extended, size, digest)
+    return None
+
+
+def package_findings(published, rebuilt, authenticode):
     """What sets the published package apart from the rebuilt one, [] when
-    nothing does. A package refused as ambiguous or malformed gives that
-    reason alone: what its entries are is then no longer clear. authenticode
-    is what the buildinfo says of the release: "signed", "none" or
-    "unknown"."""
+    nothing does. A package refused as ambiguous or malformed, or whose
+    signature's entries are not a signature's, gives that reason alone: what
+    its entries are is then no longer clear. authenticode is what the
+    buildinfo says of the release: "signed" or "none"."""
     try:
         ours = msi_streams.read(published)
     except msi_streams.Refused as refused:
         return ["refused: %s" % refused]
+    refusal = signature_refusal(ours.entries)
+    if refusal:
+        return ["refused: %s" % refusal]
     try:
         theirs = msi_streams.read(rebuilt)
     except msi_streams.Refused as refused:
@@ -108,7 +155,7 @@ def package_findings(published, rebuilt, authenticode="unknown"):
     return found
 
 
-def package(published, rebuilt, authenticode="unknown"):
+def package(published, rebuilt, authenticode):
     found = package_findings(published, rebuilt, authenticode)
     if found:
         print("; ".join(found))
@@ -132,9 +179,9 @@ def key(exe, pem):
 
 if __name__ == "__main__":
     commands = {"program": (program, 2), "package": (package, 3), "key": (key, 2)}
-    command, most = commands.get(sys.argv[1] if len(sys.argv) > 1 else "", (None, 0))
+    command, count = commands.get(sys.argv[1] if len(sys.argv) > 1 else "", (None, 0))
     given = sys.argv[2:]
-    if not command or not 2 <= len(given) <= most or given[2:] not in ([], ["signed"], ["none"], ["unknown"]):
+    if not command or len(given) != count or given[2:] not in ([], ["signed"], ["none"]):
         print(__doc__, file=sys.stderr)
         sys.exit(2)
     sys.exit(command(*given))

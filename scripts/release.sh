@@ -160,10 +160,15 @@ check_signature() {  # FILE INDEX DIGEST
     grep -q '^Timestamp serial number: [0-9A-F]' <<<"$output"
   fi
 }
+# Both must verify: XP checks only the SHA-1 one and later Windows rely on
+# the SHA-256 one, so either, damaged, fails some users while the other passes.
 if [ ${#signing[@]} -gt 0 ]; then
   for file in "$build_dir/Halvotren.exe" "$package"; do
-    check_signature "$file" 0 SHA1 && check_signature "$file" 1 SHA256 ||
-      fail "$(basename "$file"): the signatures or their timestamps do not verify (osslsigncode verify -in $file)"
+    name=$(basename "$file")
+    check_signature "$file" 0 SHA1 ||
+      fail "$name: its SHA-1 signature or its timestamp does not verify (osslsigncode verify -index 0 -in $file)"
+    check_signature "$file" 1 SHA256 ||
+      fail "$name: its nested SHA-256 signature or its timestamp does not verify (osslsigncode verify -index 1 -in $file)"
   done
 fi
 

@@ -135,7 +135,10 @@ def signature_of(path):
         directories = header + 24 + (96 if struct.unpack_from("<H", data, header + 24)[0] == 0x10B else 112)
         offset, size = struct.unpack_from("<II", data, directories + 4 * 8)
         return data[offset + 8:offset + size] if size else None
-    return msi_streams.streams(path).get(SIGNATURE_STREAM)
+    entry = msi_streams.read(path).entries.get((SIGNATURE_STREAM,))
+    if entry and entry.kind != "stream":
+        raise ValueError("%s is a storage, not a stream" % msi_streams.shown(SIGNATURE_STREAM))
+    return entry.data if entry else None
 
 
 def describe(path):

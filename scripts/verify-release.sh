@@ -21,13 +21,16 @@
 #                         when it is ambiguous or malformed, it holds every
 #                         entry of a package rebuilt around the published
 #                         exe, and no other, each with the same name, type
-#                         and bytes; only the signature's streams are set
-#                         aside, and they are there or not as the buildinfo
-#                         says
+#                         and bytes; only the signature's two streams are
+#                         set aside, once they are of the form Authenticode
+#                         writes, and they are there or not as the
+#                         buildinfo's Authenticode field (signed or none,
+#                         which it must hold) says
 #   halvotren.ver         is the text release.sh writes for that package
 #   the update signature  verifies over the package with the buildinfo's
 #                         key, which is the key built into the program
-#   the update key        its SHA-256 fingerprint; with --expect-key (the
+#   the update key        its SHA-256 fingerprint, and under it the base URL
+#                         the release sends updates to; with --expect-key (the
 #                         publisher's public key as PEM, or its fingerprint)
 #                         a different key fails. Without it the check proves
 #                         that the release is what its buildinfo and commit
@@ -87,8 +90,15 @@ commit=$(buildinfo_field "$info" Commit)
 base_url=$(buildinfo_field "$info" Base-URL)
 key=$(buildinfo_field "$info" Update-Key)
 authenticode=$(buildinfo_field "$info" Authenticode)
-[ "$info" = "$downloads/Halvotren-$version.buildinfo" ] && [[ "$epoch" =~ ^[0-9]+$ ]] && [ -n "$key" ] &&
-  [[ "$authenticode" =~ ^(signed|none|)$ ]] || fail "$info is not a buildinfo release.sh writes"
+[ "$info" = "$downloads/Halvotren-$version.buildinfo" ] && [[ "$epoch" =~ ^[0-9]+$ ]] && [ -n "$key" ] ||
+  fail "$info is not a buildinfo release.sh writes"
+# Without it, neither a signature stripped from a signed release nor one
+# added to an unsigned one would show.
+case "$authenticode" in
+  signed | none) ;;
+  "") fail "$info has no Authenticode field, or an empty one: it must say signed or none" ;;
+  *) fail "$info: its Authenticode field says '$authenticode', not signed or none" ;;
+esac
 package=$downloads/Halvotren-$version.msi
 [ -f "$package" ] || fail "$downloads holds no Halvotren-$version.msi"
 
@@ -109,9 +119,6 @@ warn_of_other_inputs() {
   here=$(checkout_commit)
   if [ "$here" != "$commit" ]; then
     say "warning: the release was built from commit $commit, this checkout is $here; check out the release's commit"
-  fi
-  if [ -z "$authenticode" ]; then
-    say "warning: the buildinfo does not say whether the release is signed; the signatures are not checked against it"
   fi
 }
 
@@ -148,7 +155,7 @@ unpack_program() {
 
 check_program() {
   [ -n "$published_exe" ] || { echo "the package holds no Halvotren.exe msiextract can extract"; return 1; }
-  if [ -n "$authenticode" ] && [ "$program_signed" != "$authenticode" ]; then
+  if [ "$program_signed" != "$authenticode" ]; then
     echo "it carries $([ "$program_signed" = signed ] || echo "no ")an Authenticode signature, though the" \
       "buildinfo says the release is $([ "$authenticode" = signed ] || echo "un")signed"
     return 1
@@ -163,7 +170,7 @@ check_package() {
   "$HALVOTREN_PYTHON" "$HALVOTREN_ROOT/scripts/package.py" --epoch "$epoch" \
     --files-from "$(dirname "$published_exe")" "$build_dir/halvotren.wxs" "$work/around.msi" || return 1
   "$HALVOTREN_PYTHON" "$HALVOTREN_ROOT/scripts/compare_release.py" package "$package" "$work/around.msi" \
-    "${authenticode:-unknown}"
+    "$authenticode"
 }
 
 check_version_file() {
@@ -238,6 +245,9 @@ report "the package" check_package
 report "halvotren.ver" check_version_file
 report "the update signature" check_update_signature
 report "the update key" check_update_key
+# Where the release sends its updates, beside the key that must sign them:
+# whoever checks a release should see both.
+echo "  updates come from: $base_url (the buildinfo's base URL, which halvotren.ver must name)"
 say "who signed with Authenticode, as the signatures say (checked by Windows against its roots, not here):"
 echo "  the program: $(signer "$published_exe")"
 echo "  the package: $(signer "$package")"

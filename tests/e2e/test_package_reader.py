@@ -25,6 +25,20 @@ CUSTOM_ACTION_AGAIN = "\u4840\u480c\u4838" + CUSTOM_ACTION[2:]
 EXTRA = msi_streams.encode_name("Binary.Extra")
 STORAGE = msi_streams.encode_name("Nested")
 OTHER_CLSID = uuid.UUID("000C1086-0000-0000-C000-000000000046").bytes_le
+METADATA_DIGEST = "\x05MsiDigitalSignatureEx"
+
+
+def der(tag, *parts):
+    body = b"".join(parts)
+    return bytes([tag]) + (bytes([len(body)]) if len(body) < 128 else b"\x81" + bytes([len(body)])) + body
+
+
+# The least that reads as Authenticode's SignedData: its indirect data, one
+# SHA-1 signer, no certificate.
+SHA1 = der(0x30, der(6, bytes.fromhex("2b0e03021a")))
+SIGNED = der(0x30, der(6, bytes.fromhex("2a864886f70d010702")), der(0xA0, der(
+    0x30, der(2, b"\1"), der(0x31, SHA1), der(0x30, der(6, bytes.fromhex("2b060104018237020104"))),
+    der(0x31, der(0x30, der(2, b"\1"), der(0x30, der(0x30), der(2, b"\1")), SHA1, der(4, b"value"))))))
 
 REBUILT = [(SUMMARY, bytes(range(256)) * 2), (CUSTOM_ACTION, b"!\x003\x00B\x80\xd2\x80!\x00^\x00" * 2),
            (PROPERTY, b"properties" * 3), (CLOSER, b"MZ" + bytes(5000))]
@@ -58,7 +72,16 @@ def swapped(data):
 ROWS = [
     ("the same entries in another layout", "none", lambda: cf.write(REBUILT[::-1]), None),
     ("a signature in a signed release is left aside", "signed",
-     lambda: cf.write(REBUILT + [(SIGNATURE, b"0\x82" * 100)]), None),
+     lambda: cf.write(REBUILT + [(SIGNATURE, SIGNED), (METADATA_DIGEST, bytes(20))]), None),
+    ("an empty storage in the signature's place", "signed", lambda: cf.write(REBUILT + [(SIGNATURE, [])]),
+     "refused: \\005DigitalSignature is a storage, where Authenticode writes a stream"),
+    ("a signature that ends early", "signed", lambda: cf.write(REBUILT + [(SIGNATURE, SIGNED[:-1])]),
+     "refused: \\005DigitalSignature is no DER PKCS #7 SignedData of Authenticode"),
+    ("a metadata digest of another length", "signed",
+     lambda: cf.write(REBUILT + [(SIGNATURE, SIGNED), (METADATA_DIGEST, bytes(32))]),
+     "refused: \\005MsiDigitalSignatureEx holds 32 bytes, not a SHA-1 digest"),
+    ("a metadata digest without a signature", "signed", lambda: cf.write(REBUILT + [(METADATA_DIGEST, bytes(20))]),
+     "refused: \\005MsiDigitalSignatureEx is there without \\005DigitalSignature"),
     ("a duplicate name", "none", lambda: cf.write(REBUILT + [(CUSTOM_ACTION_AGAIN, b"honest")]),
      "refused: two entries of the root storage decode to one name, !CustomAction"),
     ("a spelling Windows Installer never writes", "none",
@@ -93,7 +116,7 @@ ROWS = [
      "refused: its directory is malformed: entry 3's name holds a null"),
     ("an unused entry in the tree", "none", lambda: cf.patch(cf.write(REBUILT), 2, cf.TYPE, 0, 1),
      "refused: its directory is malformed: entry 2, in the root storage's tree, is of type 0"),
-    ("a signature in an unsigned release", "none", lambda: cf.write(REBUILT + [(SIGNATURE, b"0\x82")]),
+    ("a signature in an unsigned release", "none", lambda: cf.write(REBUILT + [(SIGNATURE, SIGNED)]),
      "it holds \\005DigitalSignature, a signature's stream, though the buildinfo says the release is unsigned"),
     ("no signature in a signed release", "signed", lambda: cf.write(REBUILT),
      "it holds no Authenticode signature, though the buildinfo says the release is signed"),

@@ -7,6 +7,7 @@ import contextlib
 import hashlib
 import io
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -264,6 +265,8 @@ class VerifyRelease(unittest.TestCase):
         for part in ("program", "package"):
             self.assertRegex(self.passed.stdout, r"(?m)^  the %s: SHA-1, %s, timestamp 20\d\d-\d\d-\d\d "
                              r"\d\d:\d\d:\d\d UTC; SHA-256, the same signer, timestamp 20" % (part, PUBLISHER))
+        self.assertRegex(self.passed.stdout, r"(?m)^the update key: .*\n  updates come from: %s \(the buildinfo's "
+                         % re.escape(BASE_URL), "the base URL is not shown under the update key")
 
     def test_a_key_other_than_the_one_expected(self):
         other = self.pki.path("expected.pem")
@@ -358,6 +361,37 @@ class VerifyRelease(unittest.TestCase):
                                  "it carries an Authenticode signature, though the buildinfo says the release is "
                                  "unsigned", "it holds \\005DigitalSignature, a signature's stream, though the "
                                  "buildinfo says the release is unsigned", also=("the package",))
+
+    def test_a_buildinfo_without_its_authenticode_field(self):
+        for name, field in (("no-field", ""), ("empty-field", "Authenticode:\n")):
+            with self.subTest(field=field):
+                checked = self.changed(name, lambda downloads: self.buildinfo_changed(
+                    downloads, "Authenticode: signed\n", field))
+                self.assertEqual(2, checked.returncode, checked.stdout)
+                self.assertIn("Halvotren-1.1.buildinfo has no Authenticode field, or an empty one: it must say "
+                              "signed or none", checked.stdout)
+
+    def test_an_empty_storage_in_the_signatures_place(self):
+        def change(downloads):
+            read = msi_streams.read(self.package(downloads))
+            children = [(path[0], [] if path == compare_release.SIGNATURE else entry.data)
+                        for path, entry in read.entries.items()]
+            with open(self.package(downloads), "wb") as f:
+                f.write(compound_file.write(children, uuid.UUID(read.clsid).bytes_le))
+            self.signed_again(downloads)
+        checked = self.changed("storage", change)
+        self.assert_only_differs(checked, "the package",
+                                 "refused: \\005DigitalSignature is a storage, where Authenticode writes a stream")
+        self.assertIn("  the package: a signature that cannot be read (\\005DigitalSignature is a storage, not a "
+                      "stream)", checked.stdout)
+
+    def buildinfo_changed(self, downloads, line, new):
+        info = os.path.join(downloads, "Halvotren-1.1.buildinfo")
+        with open(info) as f:
+            text = f.read()
+        self.assertIn("\n" + line, text)
+        with open(info, "w") as f:
+            f.write(text.replace("\n" + line, "\n" + new))
 
     def test_a_byte_of_the_version_files_url_changed(self):
         def change(downloads):

@@ -220,6 +220,48 @@ class ReleaseFolder(unittest.TestCase):
         self.assertLess(order["RemoveExistingProducts"], order["InstallFiles"])
         self.assertLess(order["InstallFinalize"], order["StartHalvotren"])
 
+    def test_a_release_whose_sha256_signature_does_not_verify_is_refused(self):
+        # Its own build tree, kept between runs; the program is linked and
+        # signed again with this run's certificates, which sign the package too.
+        tree = os.path.join(BUILD, "release-test-damaged")
+        if os.path.exists(os.path.join(tree, "Halvotren.exe")):
+            os.remove(os.path.join(tree, "Halvotren.exe"))
+        pki = signing.Pki()
+        self.addCleanup(pki.remove)
+        args = ("--version", "1.1", "--out", pki.path("site"), "--build-dir", tree, "--update-key", pki.update_key,
+                "--cert", pki.chain, "--key", pki.key, "--ca", pki.root, "--no-timestamp")
+        self.assertEqual(0, release(*args).returncode)
+        # Every file's inode, size and time to the nanosecond.
+        listing = ["ls", "-lRi", "--time-style=full-iso", pki.path("site")]
+        laid_out = subprocess.run(listing, stdout=subprocess.PIPE, check=True).stdout
+        # Made again, the tree builds nothing: the damaged package is checked.
+        self.damage_nested_signature(os.path.join(tree, "Halvotren-1.1.msi"))
+        refused = release(*args)
+        self.assertEqual(1, refused.returncode, "a package whose SHA-256 signature does not verify was released:\n"
+                         + refused.stderr)
+        self.assertIn("release: Halvotren-1.1.msi: its nested SHA-256 signature or its timestamp does not verify",
+                      refused.stderr)
+        self.assertEqual(laid_out, subprocess.run(listing, stdout=subprocess.PIPE, check=True).stdout,
+                         "the refused release changed the release folder")
+
+    @staticmethod
+    def damage_nested_signature(package):
+        """Flips a byte of the SHA-256 signature's value, which the SHA-1
+        signature around it does not cover, read with the release check's
+        own readers."""
+        import sys
+        sys.path.insert(0, os.path.join(SOURCE, "scripts"))
+        import msi_streams
+        import signer
+        stream = msi_streams.streams(package)[signer.SIGNATURE_STREAM]
+        outer = signer.elements(signer.signed_data(signer.elements(stream, 1)[0][1])[1][0][1])
+        [nested] = [values[0][1] for kind, values in signer.attributes(outer[-1][1])
+                    if kind == signer.NESTED_SIGNATURE]
+        value = [body for tag, body in signer.elements(signer.signed_data(nested)[1][0][1])
+                 if tag == signer.OCTETS][-1]
+        at = stream.index(value) + len(value) // 2
+        msi_streams.overwrite(package, signer.SIGNATURE_STREAM, stream[:at] + bytes([stream[at] ^ 1]) + stream[at + 1:])
+
 
 class UpdateLoop(BedTestCase, TrayMixin):
     @classmethod
