@@ -617,16 +617,19 @@ class HandOver(UpdateBed):
         self.press(UPDATE_AVAILABLE, IDYES)
         self.assertEqual(0, self.wait_exit(60, "Halvotren did not end: no hand-over after Yes"))
         held = self.driver.call("hold", installer_paths()[0])
+        installer_before = launched()
         self.driver.call("release")
-        self.assertEqual([], launched(), "msiexec had the package before it was tried")
-        self.assertEqual("CreateFile failed: 32", held.get("error"),
-                         "another program could write the package handed over: %s" % held)
+        # The update runs its course before anything is judged, so that a
+        # failure leaves no program running.
         self.assertTrue(self.driver.call("release-mutex")["ok"])
         wait_until(launched, 30, what="msiexec to be started")
         wait_until(lambda: not waiter_processes(), 60, what="the waiter to end")
+        self.assert_started_again()
+        self.assertEqual([], installer_before, "msiexec had the package before it was tried")
+        self.assertEqual("CreateFile failed: 32", held.get("error"),
+                         "another program could write the package handed over: %s" % held)
         with open(RECEIVED, "rb") as f:
             self.assertEqual(package, f.read())
-        self.assert_started_again()
 
     def test_a_waiter_command_line_not_the_programs_own_starts_nothing(self):
         # Malformed; then well formed but naming handles it never inherited.
