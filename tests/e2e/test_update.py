@@ -375,9 +375,9 @@ class UpdateCheck(UpdateBed):
         self.assertEqual([UPDATE_AVAILABLE], boxes, "the check answered from the cached version file")
         self.press(UPDATE_AVAILABLE, IDNO)
         self.assertEqual(2, len(self.server.seen(VERSION_PATH)))
-        # Wine's WinINet never answers from its cache, whatever the headers
-        # and flags, so there its trace shows what could be on Windows: a
-        # request opened without INTERNET_FLAG_RELOAD.
+        # Wine's WinINet never answers an HTTP request from its cache (see
+        # the README's test bed), so there its trace shows what Windows could
+        # answer so: a request opened without INTERNET_FLAG_RELOAD.
         with open(self.trace.name, errors="replace") as f:
             opened = re.findall(r"InternetOpenUrlW +flags :(.*)", f.read())
         self.assertTrue(opened and all("INTERNET_FLAG_RELOAD" in flags.split() for flags in opened),
