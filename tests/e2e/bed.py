@@ -284,17 +284,19 @@ class BedTestCase(unittest.TestCase):
 
     # the program
 
-    def start_program(self, exe=None, recorders=(), environment=None):
+    def start_program(self, exe=None, recorders=(), environment=None, traces=()):
         """Starts Halvotren.exe; `recorders` names programs (notepad.exe,
         rundll32.exe, msiexec.exe) that its launches reach as recorders
-        writing to launched.log instead of Wine's own."""
+        writing to launched.log instead of Wine's own; `traces` names more of
+        Wine's debug channels for the trace."""
         env = dict(os.environ, **(environment or {}))
         if recorders:
             env["WINEDLLOVERRIDES"] = ",".join(recorders) + "=n"
         # Wine traces every tray call, icon load and menu item; that trace is
         # the record of what the program asked of the shell and put in its
         # menu.
-        env["WINEDEBUG"] = "-all,trace+systray,trace+cursor,trace+menu"
+        env["WINEDEBUG"] = ",".join(["-all", "trace+systray", "trace+cursor", "trace+menu"] +
+                                    ["trace+" + channel for channel in traces])
         self.trace = tempfile.NamedTemporaryFile(prefix="halvotren-trace-", delete=False)
         self.addCleanup(os.remove, self.trace.name)
         self.program = subprocess.Popen(["wine", exe or EXE], stdout=subprocess.DEVNULL,

@@ -10,6 +10,7 @@ network.
 """
 import os
 import random
+import re
 import shutil
 import subprocess
 import tempfile
@@ -359,6 +360,29 @@ class UpdateCheck(UpdateBed):
         self.assert_still_running()
         self.assertEqual([], launched())
 
+    def test_a_version_file_another_program_left_in_the_cache_is_fetched_again(self):
+        # Internet Explorer, and every program that reads through WinINet
+        # the same way, keeps what it fetched in the cache the program's
+        # WinINet shares; here the server let it be kept for an hour.
+        cacheable = {"Cache-Control": "max-age=3600", "Last-Modified": "Mon, 01 Jan 2024 00:00:00 GMT"}
+        self.offer(Answer("%s:%s\r\n" % (VERSION, INSTALLER_URL), content_type="text/plain", headers=cacheable))
+        self.assertTrue(self.driver.call("fetch", "http://www.halvotren.example" + VERSION_PATH)["ok"])
+        self.server.serve(VERSION_PATH, Answer(OFFER, content_type="text/plain", headers=cacheable))
+        self.start_program(traces=("wininet",))
+        self.command(CHECK_FOR_UPDATES)
+        boxes = wait_until(lambda: [c for c in (UPDATE_AVAILABLE, NO_UPDATES, ERROR) if self.box_count(c)],
+                           BOX_TIMEOUT, what="the check's box")
+        self.assertEqual([UPDATE_AVAILABLE], boxes, "the check answered from the cached version file")
+        self.press(UPDATE_AVAILABLE, IDNO)
+        self.assertEqual(2, len(self.server.seen(VERSION_PATH)))
+        # Wine's WinINet never answers an HTTP request from its cache (see
+        # the README's test bed), so there its trace shows what Windows could
+        # answer so: a request opened without INTERNET_FLAG_RELOAD.
+        with open(self.trace.name, errors="replace") as f:
+            opened = re.findall(r"InternetOpenUrlW +flags :(.*)", f.read())
+        self.assertTrue(opened and all("INTERNET_FLAG_RELOAD" in flags.split() for flags in opened),
+                        "requests WinINet may answer from its cache, without INTERNET_FLAG_RELOAD: %s" % opened)
+
     def test_oversized_fields_are_cut_in_the_offer(self):
         self.start_program()
         long_url = INSTALLER_URL + "?" + "u" * 1999
@@ -560,6 +584,35 @@ class HandOver(UpdateBed):
         self.expect_installed(Answer(test_package()), attempt=1)
         with open(unix_path, "rb") as f:
             self.assertEqual(b"not the package", f.read())
+
+    def test_the_package_handed_over_cannot_be_written_until_the_installer_has_it(self):
+        # Held from its reading back by the program's handle, then by the
+        # waiter's, which inherits it, until msiexec ends. No test point
+        # holds the program after the reading back, so the waiter is held
+        # instead: the stand-in for msiexec waits for its mutex first (10 s
+        # at most), and the driver holds it.
+        package = test_package()
+        self.assertTrue(self.driver.call("hold-mutex", "halvotren-recorder")["ok"])
+        self.addCleanup(self.driver.call, "release-mutex")
+        self.start_program(recorders=("msiexec.exe",))
+        self.offer(OFFER, Answer(package))
+        self.check(UPDATE_AVAILABLE)
+        self.press(UPDATE_AVAILABLE, IDYES)
+        self.assertEqual(0, self.wait_exit(60, "Halvotren did not end: no hand-over after Yes"))
+        held = self.driver.call("hold", installer_paths()[0])
+        installer_before = launched()
+        self.driver.call("release")
+        # The update runs its course before anything is judged, so that a
+        # failure leaves no program running.
+        self.assertTrue(self.driver.call("release-mutex")["ok"])
+        wait_until(launched, 30, what="msiexec to be started")
+        wait_until(lambda: not waiter_processes(), 60, what="the waiter to end")
+        self.assert_started_again()
+        self.assertEqual([], installer_before, "msiexec had the package before it was tried")
+        self.assertEqual("CreateFile failed: 32", held.get("error"),
+                         "another program could write the package handed over: %s" % held)
+        with open(RECEIVED, "rb") as f:
+            self.assertEqual(package, f.read())
 
     def test_a_waiter_command_line_not_the_programs_own_starts_nothing(self):
         # Malformed; then well formed but naming handles it never inherited.
