@@ -132,8 +132,6 @@ HRESULT WatchFirewallState(INetFwProfile *profile)
 void ReleaseFirewall(FirewallHold *hold)
 {
     hold->manager->Release();
-    LockSharedProfile();
-    SharedProfile.store(nullptr);
-    hold->profile->Release();
-    UnlockSharedProfile();
+    // The held profile is the published one.
+    PublishProfile(NULL);
 }

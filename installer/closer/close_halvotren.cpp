@@ -36,43 +36,30 @@ static const char NoteKey[] = "Software\\Halvotren";
 #define NOTE_PREFIX "ClosedBy"
 #define NOTE_NAME_SIZE (sizeof NOTE_PREFIX - 1 + PRODUCT_CODE_SIZE)
 
-// The note's value name for this product.
-static int NoteName(char name[NOTE_NAME_SIZE], const char *product)
+// The note's value name for this product, whose code always fits.
+static void NoteName(char name[NOTE_NAME_SIZE], const char *product)
 {
-    return FormatText(name, NOTE_NAME_SIZE, NOTE_PREFIX "%s", product);
+    FormatText(name, NOTE_NAME_SIZE, NOTE_PREFIX "%s", product);
 }
 
-static void ForgetClosed(const char *product)
+// Removes the note: 1 when there was one.
+static int ForgetClosed(const char *note)
 {
     HKEY key;
-    char name[NOTE_NAME_SIZE];
-    if (!NoteName(name, product) || RegOpenKeyExA(HKEY_CURRENT_USER, NoteKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
-        return;
-    RegDeleteValueA(key, name);
-    RegCloseKey(key);
-}
-
-static void NoteClosed(const char *product)
-{
-    HKEY key;
-    char name[NOTE_NAME_SIZE];
-    if (!NoteName(name, product) ||
-        RegCreateKeyExA(HKEY_CURRENT_USER, NoteKey, 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL) != ERROR_SUCCESS)
-        return;
-    RegSetValueExA(key, name, 0, REG_SZ, (const BYTE *)"", 1);
-    RegCloseKey(key);
-}
-
-// 1 when this product's installation noted that it closed a Halvotren.
-static int ClosedBefore(const char *product)
-{
-    HKEY key;
-    char name[NOTE_NAME_SIZE];
-    if (!NoteName(name, product) || RegOpenKeyExA(HKEY_CURRENT_USER, NoteKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, NoteKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
         return 0;
-    const int noted = RegQueryValueExA(key, name, NULL, NULL, NULL, NULL) == ERROR_SUCCESS;
+    const int noted = RegDeleteValueA(key, note) == ERROR_SUCCESS;
     RegCloseKey(key);
     return noted;
+}
+
+static void NoteClosed(const char *note)
+{
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, NoteKey, 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL) != ERROR_SUCCESS)
+        return;
+    RegSetValueExA(key, note, 0, REG_SZ, (const BYTE *)"", 1);
+    RegCloseKey(key);
 }
 
 // 1 when a Halvotren it asked to end did end within the wait.
@@ -111,12 +98,10 @@ static int CloseRunning(void)
 // Started as the package starts the program it installed, so that it goes
 // on only in the desktop's own logon session; not when one runs already,
 // one that did not end in time or one the user started meanwhile.
-static void RestartClosed(const ClosingOrders *orders)
+static void RestartClosed(const ClosingOrders *orders, const char *note)
 {
     char commandLine[CLOSING_PATH_SIZE + sizeof " " INSTALLED_SWITCH + 2];
-    const int noted = ClosedBefore(orders->product);
-    ForgetClosed(orders->product);
-    if (!noted || orders->program[0] == '\0' || FindWindowExA(NULL, NULL, "Halvotren", NULL) != NULL ||
+    if (!ForgetClosed(note) || orders->program[0] == '\0' || FindWindowExA(NULL, NULL, "Halvotren", NULL) != NULL ||
         !FormatText(commandLine, sizeof commandLine, "\"%s\" " INSTALLED_SWITCH, orders->program))
         return;
     HANDLE started = StartProcess(orders->program, commandLine, FALSE, 1);
@@ -127,21 +112,25 @@ static void RestartClosed(const ClosingOrders *orders)
 extern "C" void CloseHalvotrenStart(void)
 {
     ClosingOrders orders;
-    switch (ReadClosingOrders(GetCommandLineA(), &orders)) {
+    char note[NOTE_NAME_SIZE];
+    const int task = ReadClosingOrders(GetCommandLineA(), &orders);
+    if (task != NO_CLOSING_TASK)
+        NoteName(note, orders.product);
+    switch (task) {
     case CLOSE_RUNNING:
         // An earlier installation of this product that was ended from
         // outside may have left a note; only what this one closed may be
         // started again.
         if (CloseRunning())
-            NoteClosed(orders.product);
+            NoteClosed(note);
         else
-            ForgetClosed(orders.product);
+            ForgetClosed(note);
         break;
     case RESTART_CLOSED:
-        RestartClosed(&orders);
+        RestartClosed(&orders, note);
         break;
     case FORGET_CLOSED:
-        ForgetClosed(orders.product);
+        ForgetClosed(note);
         break;
     default:
         break;
