@@ -5,8 +5,11 @@
 # sizes the shell checks.
 set(XP_DEFINITIONS _WIN32_WINNT=0x0501 WINVER=0x0501 NTDDI_VERSION=0x05010200)
 set(WARNINGS -Wall -Wextra -Werror -Wshadow -Wconversion -Wno-sign-conversion)
+# Terminal-server aware: otherwise a terminal server in application mode
+# gives GetWindowsDirectory a private folder of the user's, where the
+# firewall's control panel and log are not.
 set(XP_LINK_OPTIONS
-  -static -static-libgcc -static-libstdc++
+  -static -static-libgcc -static-libstdc++ -Wl,--tsaware
   -Wl,--major-subsystem-version,5,--minor-subsystem-version,1
   -Wl,--major-os-version,5,--minor-os-version,1)
 

@@ -11,10 +11,10 @@
 #include "update_files.h"
 #include "../core/system_library.h"
 
-// Loaded only while a hand-over or a waiter needs it, by its full path:
+// Loaded only while a hand-over needs it, by its full path:
 // msi.dll is not one of the system's known DLLs, so a copy beside the
 // program would otherwise be loaded first.
-constexpr char MsiList[] = "msi.dll\0MsiLocateComponentA\0MsiVerifyPackageA\0";
+constexpr char MsiList[] = "msi.dll\0MsiVerifyPackageA\0";
 static_assert(CountListedFunctions(MsiList, sizeof MsiList) == sizeof(InstallerFunctions) / sizeof(FARPROC),
               "a function is looked up for every member of InstallerFunctions");
 

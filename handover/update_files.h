@@ -64,7 +64,6 @@ int StartWaiter(const char *folder, HANDLE package);
 
 // What the hand-over calls in msi.dll, which it loads only while it needs it.
 struct InstallerFunctions {
-    int(WINAPI *MsiLocateComponentA)(LPCSTR component, LPSTR path, LPDWORD size);
     UINT(WINAPI *MsiVerifyPackageA)(LPCSTR path);
 };
 

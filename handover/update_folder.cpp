@@ -149,6 +149,9 @@ int RemoveUpdateFolder(const char *folder)
 // (there the user-only one is simply dropped). Made by its name within the
 // temporary folder, opened first: that folder's path, in whatever form the
 // system gives it, needs no translating into the system's own names.
+// SYNCHRONIZE is asked for in so many words: Windows checks synchronous I/O
+// against the access as given, before GENERIC_READ is mapped to what it
+// includes, and refuses the call without it (CreateFile always adds it).
 static HANDLE CreateHeldFolder(const char *folder, PSECURITY_DESCRIPTOR descriptor)
 {
     char temp[PATH_SIZE];
@@ -170,7 +173,7 @@ static HANDLE CreateHeldFolder(const char *folder, PSECURITY_DESCRIPTOR descript
         return held;
     OBJECT_ATTRIBUTES attributes = {sizeof attributes, parent, &objectName, OBJ_CASE_INSENSITIVE, descriptor, NULL};
     IO_STATUS_BLOCK status;
-    if (NtCreateFile(&held, GENERIC_READ, &attributes, &status, NULL, 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    if (NtCreateFile(&held, GENERIC_READ | SYNCHRONIZE, &attributes, &status, NULL, 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
                      FILE_CREATE, FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT, NULL, 0) < 0)
         held = INVALID_HANDLE_VALUE;
     CloseHandle(parent);

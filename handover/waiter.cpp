@@ -12,15 +12,11 @@
 #include "hand_off.h"
 #include "handover.h"
 #include "update_files.h"
+#include "../core/installed_program.h"
 #include "../core/system_library.h"
 #include "../core/text_format.h"
 
 #define WAITER_COMMAND_LINE_SIZE (3 * MAX_PATH)
-
-// The package's program component, whose key path is the installed
-// Halvotren.exe: its GUID is fixed in the package for good.
-static const char ProgramComponent[] = "{3E9B7F21-8C4A-4D5E-B6F0-1A2C3D4E5F61}";
-#define INSTALLSTATE_LOCAL 3
 
 // By its full path, so that an msiexec.exe planted in the current folder
 // never runs. Every process of an update runs in the system folder.
@@ -73,19 +69,6 @@ int StartWaiter(const char *folder, HANDLE package)
         return 0;
     CloseHandle(started);
     return 1;
-}
-
-// Where Windows Installer put the program, into path: 1 when it names one.
-static int InstalledProgramPath(char path[MAX_PATH])
-{
-    InstallerFunctions msi;
-    HMODULE library = LoadSystemFunctions(MsiList, &msi);
-    if (library == NULL)
-        return 0;
-    DWORD size = MAX_PATH;
-    const int located = msi.MsiLocateComponentA(ProgramComponent, path, &size) == INSTALLSTATE_LOCAL;
-    FreeLibrary(library);
-    return located;
 }
 
 static void StartProgram(const char *program)

@@ -12,9 +12,11 @@
 // nothing of its own, so the package's own program is started again then,
 // and the firewall is not left unwatched until the next logon. One that
 // finished started the installed program itself and forgets the note. The
-// note names no program: what starts is the file Windows Installer names
-// for the package (after a rollback, the old version put back there), never
-// a path that any program of the user's could have written. Each note is a
+// note names no program: what starts is the file Windows Installer has
+// registered for the package's program component once the installation's
+// work is over (after a failed upgrade or removal, the old version, wherever
+// it was installed), never a path that any program of the user's could have
+// written. Each note is a
 // value named for its product, which no other product's installation, nor
 // any version of the package from before the notes were kept so, reads or
 // removes.
@@ -25,6 +27,7 @@
 #include <windows.h>
 
 #include "closing_task.h"
+#include "../../core/installed_program.h"
 #include "../../core/session.h"
 #include "../../core/system_library.h"
 #include "../../core/text_format.h"
@@ -97,14 +100,20 @@ static int CloseRunning(void)
 
 // Started as the package starts the program it installed, so that it goes
 // on only in the desktop's own logon session; not when one runs already,
-// one that did not end in time or one the user started meanwhile.
-static void RestartClosed(const ClosingOrders *orders, const char *note)
+// one that did not end in time or one the user started meanwhile. The exit
+// actions run once the installation's script, and any rollback of it, has
+// run, so the registration is the one the machine is left with. Not the
+// file the package names ([#HalvotrenExe]): that is the new version's place
+// in an upgrade, and blank in a removal, where its component is going.
+static void RestartClosed(const char *note)
 {
-    char commandLine[CLOSING_PATH_SIZE + sizeof " " INSTALLED_SWITCH + 2];
-    if (!ForgetClosed(note) || orders->program[0] == '\0' || FindWindowExA(NULL, NULL, "Halvotren", NULL) != NULL ||
-        !FormatText(commandLine, sizeof commandLine, "\"%s\" " INSTALLED_SWITCH, orders->program))
+    char program[MAX_PATH];
+    char commandLine[MAX_PATH + sizeof " " INSTALLED_SWITCH + 2];
+    if (!ForgetClosed(note) || FindWindowExA(NULL, NULL, "Halvotren", NULL) != NULL ||
+        !InstalledProgramPath(program) ||
+        !FormatText(commandLine, sizeof commandLine, "\"%s\" " INSTALLED_SWITCH, program))
         return;
-    HANDLE started = StartProcess(orders->program, commandLine, FALSE, 1);
+    HANDLE started = StartProcess(program, commandLine, FALSE, 1);
     if (started != NULL)
         CloseHandle(started);
 }
@@ -127,7 +136,7 @@ extern "C" void CloseHalvotrenStart(void)
             ForgetClosed(note);
         break;
     case RESTART_CLOSED:
-        RestartClosed(&orders, note);
+        RestartClosed(note);
         break;
     case FORGET_CLOSED:
         ForgetClosed(note);

@@ -1,7 +1,5 @@
 #include "closing_task.h"
 
-#include <string.h>
-
 #include "../../core/text_format.h"
 
 // A braced GUID, {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}, copied into
@@ -22,20 +20,6 @@ static const char *ReadProductCode(const char *text, char product[PRODUCT_CODE_S
     return text + PRODUCT_CODE_SIZE - 1;
 }
 
-// A quoted path with no quote inside, copied into program: the text after
-// its closing quote, or nullptr.
-static const char *ReadQuotedPath(const char *text, char program[CLOSING_PATH_SIZE])
-{
-    if (*text++ != '"')
-        return nullptr;
-    const char *end = strchr(text, '"');
-    if (end == nullptr || end - text >= CLOSING_PATH_SIZE)
-        return nullptr;
-    memcpy(program, text, end - text);
-    program[end - text] = '\0';
-    return end + 1;
-}
-
 // Windows Installer may leave a blank after the command it was given.
 static int OnlyBlanks(const char *rest)
 {
@@ -47,13 +31,10 @@ static int OnlyBlanks(const char *rest)
 int ReadClosingOrders(const char *commandLine, ClosingOrders *orders)
 {
     static const char *const Switches[] = {CLOSE_SWITCH, RESTART_SWITCH, FORGET_SWITCH};
-    orders->program[0] = '\0';
     for (int task = CLOSE_RUNNING; task < NO_CLOSING_TASK; ++task) {
         const char *rest = AfterSwitch(commandLine, Switches[task]);
         if (rest == nullptr || *rest++ != ' ' || (rest = ReadProductCode(rest, orders->product)) == nullptr)
             continue;
-        if (task == RESTART_CLOSED)
-            rest = *rest == ' ' ? ReadQuotedPath(rest + 1, orders->program) : nullptr;
         if (OnlyBlanks(rest))
             return task;
     }

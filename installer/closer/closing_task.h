@@ -6,7 +6,7 @@
 // Each switch comes with the installation's product code. Before Windows
 // Installer looks at which files are in use, it closes the running
 // Halvotren and notes, for that product alone, that it closed one. When the
-// installation ends, it starts the package's own program again (a failed or
+// installation ends, it starts the installed program again (a failed or
 // cancelled installation), or forgets the note (one that finished, and
 // started its own).
 #define CLOSE_SWITCH "/close"
@@ -17,21 +17,14 @@ enum ClosingTask { CLOSE_RUNNING, RESTART_CLOSED, FORGET_CLOSED, NO_CLOSING_TASK
 
 // A product code as Windows Installer writes it, braced, and its terminator.
 #define PRODUCT_CODE_SIZE 39
-// Room for the program's path, terminator included.
-#define CLOSING_PATH_SIZE 260
 
 struct ClosingOrders {
     char product[PRODUCT_CODE_SIZE];
-    // For a restart: the package's own program, as Windows Installer names
-    // it; empty when it named none (costing had not run).
-    char program[CLOSING_PATH_SIZE];
 };
 
 // The task a command line asks for, as the program received it: its own
-// name first, then a switch, a blank and the product code, and for
-// "/restart" a blank and the program's path quoted (possibly empty);
-// blanks may follow. Anything else is NO_CLOSING_TASK, with
-// orders left unspecified.
+// name first, then a switch, a blank and the product code; blanks may
+// follow. Anything else is NO_CLOSING_TASK, with orders left unspecified.
 int ReadClosingOrders(const char *commandLine, ClosingOrders *orders);
 
 #endif

@@ -6,7 +6,12 @@ architecture or format, an OS or subsystem version above 5.1, a section that
 runs past the end of the file, an import that XP's DLLs do not export
 (checked against the lists in --exports), a function looked up at run time
 that XP's DLL does not export, and an embedded manifest, which the program
-must not carry. It also refuses what loads but cannot be the program:
+must not carry. It refuses what XP would run, but not as it should: a
+program not marked terminal-server aware (on a terminal server in
+application mode GetWindowsDirectory would give a private folder), and code
+with an instruction that XP's least processor, a Pentium-class i586 such as
+the Pentium MMX or the K6, lacks (CMOV, FCMOV, FCOMI, SSE, ...), found by
+the cross binutils' disassembler. It also refuses what loads but cannot be the program:
 a code section too small to hold it, an entry point outside the code, and an
 icon group naming an image that is missing or not the one it describes.
 --expect-fail and --selftest check the checker itself.
@@ -14,8 +19,11 @@ icon group naming an image that is missing or not the one it describes.
 import argparse
 import os
 import re
+import shutil
 import struct
+import subprocess
 import sys
+import tempfile
 
 PREFIX = "xp-load-check: "
 XP_VERSION = (5, 1)
@@ -24,6 +32,14 @@ RT_GROUP_ICON = 14
 RT_MANIFEST = 24
 IMAGE_SCN_CNT_CODE = 0x20
 IMAGE_SCN_CNT_INITIALIZED_DATA = 0x40
+IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE = 0x8000
+OBJDUMP = "i686-w64-mingw32-objdump"
+# What the P6 (Pentium Pro) and later brought, which an i586 lacks: the
+# conditional moves, the compares that set the flags, fast system calls, the
+# state saves and every SSE register; MMX too, which the plain Pentium lacks.
+# A disassembled line names the mnemonic after its bytes.
+NOT_I586 = re.compile(r"\t(cmov\w*|fcmov\w*|f(?:u)?comip?|sysenter|sysexit|fxsave|fxrstor|rdpmc)\s"
+                      r"|%(?:x|y)mm\d|%mm\d")
 # The program's own code is several KiB; a linker that dropped it (an LTO
 # build without its entry point, say) leaves far less.
 SMALLEST_CODE = 4096
@@ -65,6 +81,7 @@ class PE:
         self.subsystem = self.u16(self.opt + 68)
         self.header_size = self.u32(self.opt + 60)
         self.entry = self.u32(self.opt + 16)
+        self.dll_characteristics = self.u16(self.opt + 70)
         self.sections = []
         self.names = []
         self.characteristics = []
@@ -218,6 +235,10 @@ def check(data, exports_dir, console=False, helper=False):
         problems.append("entry point 0x%x lies outside the code" % pe.entry)
     if not helper:
         problems += icon_group_problems(pe)
+    if not pe.dll_characteristics & IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE:
+        problems.append("not marked terminal-server aware (link with --tsaware): on a terminal server "
+                        "GetWindowsDirectory would name a private folder")
+    problems += ["instruction an i586 lacks: %s" % line for line in beyond_i586(data)]
     if RT_MANIFEST in pe.resource_types():
         problems.append("resources contain a manifest (RT_MANIFEST); the program must carry none")
     functions, dlls = 0, set()
@@ -248,6 +269,22 @@ def check(data, exports_dir, console=False, helper=False):
                  for dll in NEEDED_LIBRARIES if not helper and dll not in dlls and dll not in looked_up]
     return problems, "%d functions from %d DLLs; looked up: %s" % (
         functions, len(dlls), ", ".join("%s %d" % item for item in looked_up.items()) or "none")
+
+
+def beyond_i586(data):
+    """The disassembled lines of the code sections that an i586 cannot run,
+    a few at most."""
+    if shutil.which(OBJDUMP) is None:
+        raise BadPE("%s is needed to read the code" % OBJDUMP)
+    with tempfile.NamedTemporaryFile(suffix=".exe") as copy:
+        copy.write(data)
+        copy.flush()
+        listing = subprocess.run([OBJDUMP, "-d", "--no-show-raw-insn", copy.name], stdout=subprocess.PIPE,
+                                 stderr=subprocess.PIPE, text=True)
+    if listing.returncode != 0:
+        raise BadPE("the code cannot be disassembled: " + listing.stderr.strip())
+    found = [line.strip() for line in listing.stdout.splitlines() if NOT_I586.search(line)]
+    return found[:5] + (["... and %d more" % (len(found) - 5)] if len(found) > 5 else [])
 
 
 def lookup_lists(pe, exports_dir):
@@ -319,6 +356,12 @@ def selftest(path, exports_dir):
     data_section = [i for i, flags in enumerate(pe.characteristics) if not flags & IMAGE_SCN_CNT_CODE][0]
     cases.append(("entry point in data", patched(pe.opt + 16, "<I", pe.sections[data_section][0]),
                   "outside the code"))
+    cases.append(("terminal-server flag cleared", patched(pe.opt + 70, "<H", pe.dll_characteristics & ~0x8000),
+                  "terminal-server aware"))
+    # cmove %ecx,%eax and fcmovb %st(1),%st at the entry point.
+    for name, code_bytes, mnemonic in (("cmov", b"\x0f\x44\xc1", "cmove"), ("fcmov", b"\xda\xc1", "fcmovb")):
+        at = pe.at(pe.entry)
+        cases.append((name + " in the code", good[:at] + code_bytes + good[at + len(code_bytes):], mnemonic))
     small = bytearray(good)
     struct.pack_into("<I", small, pe.table + 40 * code + 8, 512)   # size in memory
     struct.pack_into("<I", small, pe.table + 40 * code + 16, 512)  # size on disk
