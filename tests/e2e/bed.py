@@ -296,7 +296,8 @@ class BedTestCase(unittest.TestCase):
         # the record of what the program asked of the shell and put in its
         # menu.
         env["WINEDEBUG"] = ",".join(["-all", "trace+systray", "trace+cursor", "trace+menu"] +
-                                    ["trace+" + channel for channel in traces])
+                                    [channel if channel.startswith("+") else "trace+" + channel
+                                     for channel in traces])
         self.trace = tempfile.NamedTemporaryFile(prefix="halvotren-trace-", delete=False)
         self.addCleanup(os.remove, self.trace.name)
         self.program = subprocess.Popen(["wine", exe or EXE], stdout=subprocess.DEVNULL,

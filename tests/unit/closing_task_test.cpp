@@ -44,7 +44,8 @@ TEST(ClosingTask, EachSwitchWithItsProduct)
         ClosingOrders orders;
         const int task = ReadClosingOrders(row.line.c_str(), &orders);
         EXPECT_EQ(row.task, task) << row.line;
-        if (task != NO_CLOSING_TASK)
+        if (task != NO_CLOSING_TASK) {
             EXPECT_STREQ(CODE, orders.product) << row.line;
+        }
     }
 }

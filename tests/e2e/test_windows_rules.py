@@ -1,0 +1,127 @@
+"""The program's paths run under Wine's relay trace, and every call its own
+code makes held against Windows' documented rules (windows_rules.py): what
+Wine lets through, Windows may refuse."""
+import os
+import subprocess
+import tempfile
+
+import test_update as update
+import windows_rules
+from bed import (EXE, click_tray, pointer_over_program,
+                 press_keys, wait_until, wine)
+from test_release import FATAL_ERROR, package_that_ends_badly, windows_path
+from update_server import Answer
+
+PACKAGE = os.environ.get("HALVOTREN_PACKAGE", "")
+CLOSER = os.path.join(os.environ.get("HALVOTREN_BUILD", ""), "close_halvotren.exe")
+DEBUG_KEY = "HKCU\\Software\\Wine\\Debug"
+RELAY = ("+pid", "loaddll", "relay")
+STOP_FIREWALL, START_FIREWALL, CONFIGURE, VIEW_LOG = 103, 104, 105, 106
+
+
+class WindowsRules(update.UpdateBed):
+    longMessage = False
+
+    @classmethod
+    def setUpClass(cls):
+        # Only the functions the rules look at: the whole trace is huge.
+        for name, value in (("RelayInclude", windows_rules.relay_include()),
+                            ("RelayFromExclude", windows_rules.RELAY_FROM_EXCLUDE)):
+            wine("reg", "add", DEBUG_KEY, "/v", name, "/t", "REG_SZ", "/d", value, "/f")
+
+    @classmethod
+    def tearDownClass(cls):
+        for name in ("RelayInclude", "RelayFromExclude"):
+            wine("reg", "delete", DEBUG_KEY, "/v", name, "/f", check=False)
+
+    def setUp(self):
+        super().setUp()
+        self.traces = []
+        self.work = tempfile.mkdtemp(prefix="halvotren-rules-")
+        self.addCleanup(subprocess.run, ["rm", "-rf", self.work])
+
+    def start_program(self, exe=None, recorders=(), environment=None, traces=()):
+        answer = super().start_program(exe, recorders, environment, tuple(traces) + RELAY)
+        self.traces.append(self.trace.name)
+        return answer
+
+    def msiexec(self, *args):
+        """Wine's msiexec under the trace, which the closing program and
+        whatever it starts inherit: its exit code."""
+        trace = os.path.join(self.work, "msiexec-%d.trace" % len(self.traces))
+        self.traces.append(trace)
+        env = dict(os.environ, WINEDEBUG="+pid,trace+loaddll,trace+relay")
+        with open(trace, "wb") as stderr:
+            installer = subprocess.Popen(["wine", "msiexec", *args], stdout=subprocess.DEVNULL, stderr=stderr,
+                                         env=env)
+        try:
+            if "HALVOTREN_TEST_END=fail" in args:
+                # The installer's box, among every process's.
+                self.driver.call("target", 0xFFFFFFFF)
+                try:
+                    self.box("Error", timeout=120)
+                    self.press("Error")
+                finally:
+                    self.driver.call("target", 0)
+            return installer.wait(180)
+        finally:
+            if installer.poll() is None:
+                installer.kill()
+
+    def fall_and_rise(self, caption, fall, rise):
+        fall()
+        self.press(caption)
+        self.wait_tray("red")
+        rise()
+        self.wait_tray("green")
+
+    def test_the_programs_calls_keep_windows_rules(self):
+        # At rest, a fall of a service and of the firewall (by Stop), Start,
+        # the menu, Configure and View Log.
+        self.start_program(recorders=("notepad.exe", "rundll32.exe"))
+        self.wait_tray("green")
+        self.fall_and_rise("Firewall Warning",
+                           lambda: self.driver.call("service", "IpNat", "stop", 20000),
+                           lambda: self.driver.call("service", "IpNat", "start", 20000))
+        self.fall_and_rise("Firewall Warning!", lambda: self.command(STOP_FIREWALL),
+                           lambda: self.command(START_FIREWALL))
+        click_tray(3)
+        wait_until(lambda: self.driver.call("menus")["count"] == 1 and pointer_over_program(), 20,
+                   what="the popup menu")
+        press_keys("Escape")
+        wait_until(lambda: self.driver.call("menus")["count"] == 0, 20, what="the menu to close")
+        self.command(CONFIGURE)
+        self.command(VIEW_LOG)
+        self.sync_with_window()
+        self.stop_program()
+
+        # An update through the hand-off: the waiter, its msiexec (a
+        # recorder) and the program it starts again.
+        self.accept_update(Answer(update.test_package()))
+        self.assert_started_again()
+
+        # An installation with a user interface over a running Halvotren,
+        # which the closing program closes; a removal that fails, after
+        # which it starts the installed one again; and one that finishes.
+        package = windows_path(package_that_ends_badly(PACKAGE, self.work))
+        self.start_program()
+        self.assertEqual(0, self.msiexec("/i", package, "/qb"))
+        self.addCleanup(self.msiexec, "/x", package, "/qn")
+        self.assertEqual(0, self.wait_exit(30, "the installation did not close the running Halvotren"))
+        wait_until(lambda: self.driver.call("window", 0)["ok"], 30, what="the installed Halvotren to start")
+        self.assertEqual(FATAL_ERROR, self.msiexec("/x", package, "/qb", "HALVOTREN_TEST_END=fail"))
+        wait_until(lambda: self.driver.call("window", 0)["ok"], 30, what="the closed Halvotren to start again")
+        self.assertEqual(0, self.msiexec("/x", package, "/qb"))
+        self.assertFalse(self.driver.call("window", 2000)["ok"], "the removal left Halvotren running")
+
+        programs = {os.path.basename(EXE).lower(): windows_rules.image_size(EXE),
+                    ".tmp": windows_rules.image_size(CLOSER)}
+        calls = windows_rules.own_calls(windows_rules.read_traces(self.traces), programs)
+        seen = {call.function for call in calls}
+        self.assertEqual([], sorted(set(windows_rules.RULES) - seen), "functions the paths never called")
+        broken = windows_rules.violations(calls)
+        self.assertFalse(broken, "calls Windows would refuse or run otherwise:\n" +
+                         "\n".join("%s: %s\n    %s" % row for row in broken))
+        print("\n%d calls of the program's own checked against %d rules"
+              % (sum(1 for c in calls if c.function in windows_rules.RULES),
+                 sum(len(r) for r in windows_rules.RULES.values())))

@@ -1,0 +1,352 @@
+"""Windows' documented rules for the calls the program makes, applied to
+Wine's relay trace of them.
+
+Wine accepts calls that Windows refuses (a synchronous open without
+SYNCHRONIZE, for one), so a path that works here proves nothing of those
+calls. Wine can show each one, though: with WINEDEBUG=+pid,+relay (and
+trace+loaddll, which names each process's program) every call into a
+function listed in RelayInclude (HKCU\\Software\\Wine\\Debug) is printed
+with its arguments, e.g.
+
+    0020:0024:Call ntdll.NtCreateFile(0061f074,80100000,...,00000021,00000000,00000000) ret=00403cce
+
+The calls the program's own code made are those of its processes whose
+return address lies in its image; each is held against the rules below,
+each rule with the sentence of Microsoft's documentation it enforces.
+
+To add a rule: write a check that takes a Call (and the calls of its
+thread, for rules of order) and returns what is wrong, or None; add it to
+RULES under the function it concerns, with the documentation's sentence as
+its comment. Its function joins RelayInclude by itself. Then plant the
+fault it catches once and see the scenario fail with the call's line.
+"""
+import os
+import re
+import struct
+from collections import namedtuple
+
+# Wine implements many kernel32 and ole32 functions in kernelbase and
+# combase, and names them there; the rules name them as the program imports
+# them.
+IMPLEMENTED_IN = {"kernel32": "kernelbase", "ole32": "combase"}
+
+SYNCHRONIZE = 0x00100000
+FILE_DIRECTORY_FILE = 0x1
+FILE_SYNCHRONOUS_IO_ALERT = 0x10
+FILE_SYNCHRONOUS_IO_NONALERT = 0x20
+FILE_OPEN, FILE_CREATE, FILE_OPEN_IF = 1, 2, 3
+FILE_FLAG_BACKUP_SEMANTICS = 0x02000000
+MB_SETFOREGROUND = 0x00010000
+MB_TOPMOST = 0x00040000
+MOVEFILE_COPY_ALLOWED = 0x2
+MOVEFILE_DELAY_UNTIL_REBOOT = 0x4
+PROCESS_QUERY_LIMITED_INFORMATION = 0x1000
+PROCESS_ALL_ACCESS_VISTA = 0x1FFFFF
+MAX_PATH = 260
+REG_SZ = 1
+WM_NULL = 0
+COINIT_APARTMENTTHREADED = 0x2
+RPC_E_CHANGED_MODE = 0x80010106
+FALL_WARNINGS = ("Firewall Warning!", "Firewall Warning")
+
+Call = namedtuple("Call", "index pid thread function args strings retval line")
+
+CALL = re.compile(r"^(\w+):(\w+):Call ([\w.]+)\.(\w+)\((.*)\) ret=([0-9a-f]+)$")
+RET = re.compile(r"^(\w+):(\w+):Ret  ([\w.]+)\.(\w+)\(\) retval=([0-9a-f]+) ret=([0-9a-f]+)$")
+ARGUMENT = re.compile(r'([0-9a-f]+)(?: (L?"(?:[^"\\]|\\.)*"))?(?:,|$)')
+LOADED = re.compile(r'^(\w+):\w+:trace:loaddll:\w+ Loaded L"(.*)" at ([0-9A-F]+): ')
+
+
+def _unescape(text):
+    if not text:
+        return None
+    body = text[2:-1] if text.startswith("L") else text[1:-1]
+    return re.sub(r"\\(.)", lambda m: {"n": "\n", "r": "\r", "t": "\t"}.get(m.group(1), m.group(1)), body)
+
+
+def image_size(path):
+    """SizeOfImage of a PE file: how far its code can lie above its base."""
+    with open(path, "rb") as f:
+        data = f.read(4096)
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    return struct.unpack_from("<I", data, pe + 24 + 56)[0]
+
+
+def own_calls(lines, programs):
+    """The calls the program's own code made, in order. `programs` maps a
+    lower-case file name, or a suffix such as ".tmp" (Windows Installer
+    runs a program of the package's Binary table from a temporary file),
+    to that program's image size; a process is ours when the first module
+    it loads, its program, is one of them."""
+    images = {}
+    pending = {}
+    calls = []
+    for line in lines:
+        line = line.rstrip("\n")
+        loaded = LOADED.match(line)
+        if loaded:
+            pid, path, base = loaded.group(1), loaded.group(2), int(loaded.group(3), 16)
+            if pid not in images:
+                name = path.replace("\\\\", "\\").rsplit("\\", 1)[-1].lower()
+                size = next((size for key, size in programs.items() if name == key or
+                             (key.startswith(".") and name.endswith(key))), None)
+                images[pid] = (base, base + size) if size else None
+            continue
+        called = CALL.match(line)
+        if called:
+            pid, thread, module, function, arguments, ret = called.groups()
+            image = images.get(pid)
+            if image is None or not image[0] <= int(ret, 16) < image[1]:
+                continue
+            args, strings = [], []
+            for value, text in ARGUMENT.findall(arguments):
+                args.append(int(value, 16))
+                strings.append(_unescape(text))
+            module = module.lower()
+            documented = next((name for name, wine in IMPLEMENTED_IN.items() if wine == module), module)
+            call = Call(len(calls), pid, thread, documented + "." + function, args, strings, [None], line)
+            calls.append(call)
+            pending[(thread, function, ret)] = call
+            continue
+        returned = RET.match(line)
+        if returned:
+            call = pending.pop((returned.group(2), returned.group(4), returned.group(6)), None)
+            if call is not None:
+                call.retval[0] = int(returned.group(5), 16)
+    return calls
+
+
+def thread_calls(call, calls):
+    return [other for other in calls if other.thread == call.thread]
+
+
+# --- the checks: each returns what is wrong with a call, or None ---------------
+
+def synchronous_open_has_synchronize(call, calls):
+    access, options = call.args[1], call.args[8]
+    if options & (FILE_SYNCHRONOUS_IO_ALERT | FILE_SYNCHRONOUS_IO_NONALERT) and not access & SYNCHRONIZE:
+        return "synchronous I/O (options 0x%x) without SYNCHRONIZE in the access 0x%x" % (options, access)
+    return None
+
+
+def one_synchronous_mode(call, calls):
+    if call.args[8] & FILE_SYNCHRONOUS_IO_ALERT and call.args[8] & FILE_SYNCHRONOUS_IO_NONALERT:
+        return "both FILE_SYNCHRONOUS_IO_ALERT and FILE_SYNCHRONOUS_IO_NONALERT"
+    return None
+
+
+def directory_disposition(call, calls):
+    if call.args[8] & FILE_DIRECTORY_FILE and call.args[7] not in (FILE_OPEN, FILE_CREATE, FILE_OPEN_IF):
+        return "FILE_DIRECTORY_FILE with disposition %d" % call.args[7]
+    return None
+
+
+def folder_opened_with_backup_semantics(call, calls):
+    path = call.strings[0] or ""
+    names_folder = path.endswith("\\") or re.search(r"\\~halvotren_update\d$", path, re.IGNORECASE)
+    if names_folder and not call.args[5] & FILE_FLAG_BACKUP_SEMANTICS:
+        return "a folder opened without FILE_FLAG_BACKUP_SEMANTICS"
+    return None
+
+
+def fall_warning_in_front(call, calls):
+    wanted = MB_TOPMOST | MB_SETFOREGROUND
+    if call.strings[2] in FALL_WARNINGS and call.args[3] & wanted != wanted:
+        return "the warning %r (type 0x%x) is not MB_TOPMOST | MB_SETFOREGROUND" % (call.strings[2], call.args[3])
+    return None
+
+
+def full_path(path):
+    return path is not None and re.match(r'^"?[A-Za-z]:\\', path) is not None
+
+
+def library_by_full_path(call, calls):
+    if not full_path(call.strings[0]):
+        return "a library loaded by %r, not by its full path" % call.strings[0]
+    return None
+
+
+def program_by_full_path(call, calls):
+    application, command = call.strings[0], call.strings[1]
+    if application is None and not full_path(command):
+        return "no program named, and the command line %r does not begin with a full path" % command
+    if application is not None and not full_path(application):
+        return "the program %r is not a full path" % application
+    return None
+
+
+def access_xp_knows(call, calls):
+    access = call.args[0]
+    if access == PROCESS_ALL_ACCESS_VISTA or access & PROCESS_QUERY_LIMITED_INFORMATION:
+        return "access 0x%x, which XP does not grant" % access
+    return None
+
+
+def delayed_move_not_copied(call, calls):
+    flags = call.args[2]
+    if flags & MOVEFILE_DELAY_UNTIL_REBOOT and flags & MOVEFILE_COPY_ALLOWED:
+        return "MOVEFILE_DELAY_UNTIL_REBOOT with MOVEFILE_COPY_ALLOWED"
+    return None
+
+
+def folder_buffer_of_max_path(call, calls):
+    size = call.args[0] if call.function.endswith("GetTempPathA") else call.args[1]
+    if size < MAX_PATH:
+        return "a buffer of %d characters, under MAX_PATH" % size
+    return None
+
+
+def string_value_has_terminator(call, calls):
+    if call.args[3] == REG_SZ and call.args[5] == 0:
+        return "a REG_SZ value of 0 bytes, without its terminator"
+    return None
+
+
+def tray_menu_in_foreground(call, calls):
+    mine = thread_calls(call, calls)
+    at = mine.index(call)
+    window = call.args[5]
+    before = mine[at - 1] if at > 0 else None
+    after = mine[at + 1] if at + 1 < len(mine) else None
+    if before is None or before.function != "user32.SetForegroundWindow" or before.args[0] != window:
+        return "not preceded by SetForegroundWindow of its window %08x" % window
+    if after is None or after.function != "user32.PostMessageA" or after.args[:2] != [window, WM_NULL]:
+        return "not followed by a WM_NULL posted to its window %08x" % window
+    return None
+
+
+def com_entered_first(call, calls):
+    entered = [c for c in thread_calls(call, calls)[:thread_calls(call, calls).index(call)]
+               if c.function == "ole32.CoInitializeEx" and c.retval[0] is not None
+               and (c.retval[0] < 0x80000000 or c.retval[0] == RPC_E_CHANGED_MODE)]
+    if not entered:
+        return "on a thread that has entered no apartment"
+    return None
+
+
+# Each function checked, and its rules.
+RULES = {
+    "ntdll.NtCreateFile": [
+        # NtCreateFile, CreateOptions, FILE_SYNCHRONOUS_IO_NONALERT: "If this
+        # flag is set, the SYNCHRONIZE flag must be set in the DesiredAccess
+        # parameter." (Windows checks the access as given, before GENERIC_READ
+        # is mapped.)
+        synchronous_open_has_synchronize,
+        # "FILE_SYNCHRONOUS_IO_ALERT ... FILE_SYNCHRONOUS_IO_NONALERT": the
+        # two are mutually exclusive.
+        one_synchronous_mode,
+        # FILE_DIRECTORY_FILE: "If this flag is set, the CreateDisposition
+        # parameter must be set to FILE_CREATE, FILE_OPEN, or FILE_OPEN_IF."
+        directory_disposition,
+    ],
+    "kernel32.CreateFileA": [
+        # FILE_FLAG_BACKUP_SEMANTICS: "You must set this flag to obtain a
+        # handle to a directory."
+        folder_opened_with_backup_semantics,
+    ],
+    "user32.MessageBoxA": [
+        # SetForegroundWindow: "The system restricts which processes can set
+        # the foreground window"; a box of a program in the background opens
+        # behind the window in use unless it is MB_TOPMOST, and MB_SETFOREGROUND
+        # asks for the foreground where it is allowed.
+        fall_warning_in_front,
+    ],
+    "kernel32.LoadLibraryA": [
+        # Dynamic-Link Library Security: "Wherever possible, specify a fully
+        # qualified path when using the LoadLibrary, LoadLibraryEx,
+        # CreateProcess, or ShellExecute functions."
+        library_by_full_path,
+    ],
+    "kernel32.CreateProcessA": [
+        # The same sentence; and CreateProcess: "If lpApplicationName is NULL,
+        # the first white space-delimited token of the command line specifies
+        # the module name", searched for when it has no path.
+        program_by_full_path,
+    ],
+    "kernel32.OpenProcess": [
+        # PROCESS_QUERY_LIMITED_INFORMATION: "Windows Server 2003 and Windows
+        # XP: This access right is not supported." PROCESS_ALL_ACCESS: "If an
+        # application compiled for Windows Server 2008 and Windows Vista is
+        # run on Windows Server 2003 or Windows XP, the PROCESS_ALL_ACCESS
+        # flag is too large and the function specifying this flag fails with
+        # ERROR_ACCESS_DENIED."
+        access_xp_knows,
+    ],
+    "kernel32.MoveFileExA": [
+        # MOVEFILE_DELAY_UNTIL_REBOOT: "This value cannot be used with
+        # MOVEFILE_COPY_ALLOWED."
+        delayed_move_not_copied,
+    ],
+    "kernel32.GetWindowsDirectoryA": [
+        # uSize: "This value should be set to MAX_PATH."
+        folder_buffer_of_max_path,
+    ],
+    "kernel32.GetSystemDirectoryA": [
+        # uSize: "This value should be set to MAX_PATH."
+        folder_buffer_of_max_path,
+    ],
+    "kernel32.GetTempPathA": [
+        # "The maximum possible return value is MAX_PATH+1 (261)": a buffer
+        # under MAX_PATH cuts an ordinary temporary folder.
+        folder_buffer_of_max_path,
+    ],
+    "advapi32.RegSetValueExA": [
+        # cbData: "If the data is of type REG_SZ, REG_EXPAND_SZ, or
+        # REG_MULTI_SZ, cbData must include the size of the terminating null
+        # character or characters."
+        string_value_has_terminator,
+    ],
+    "user32.TrackPopupMenu": [
+        # "To display a context menu for a notification icon, the current
+        # window must be the foreground window before the application calls
+        # TrackPopupMenu"; and KB135788: "post a benign message to the
+        # window ... WM_NULL" after it, or the menu may not close.
+        tray_menu_in_foreground,
+    ],
+    "ole32.CoCreateInstance": [
+        # CoInitializeEx: "CoInitializeEx must be called at least once, and
+        # is usually called only once, for each thread that uses the COM
+        # library."
+        com_entered_first,
+    ],
+}
+# Recorded so that the rules of order can see them; no rule of their own.
+CONTEXT = ("user32.SetForegroundWindow", "user32.PostMessageA", "ole32.CoInitializeEx")
+
+
+# Wine's own list of callers left out, less kernel32: a call the program
+# makes to a kernel32 function that Wine forwards to kernelbase is relayed
+# as kernel32's, and only when kernel32 is no caller left out.
+RELAY_FROM_EXCLUDE = "winex11.drv;winemac.drv;user32;gdi32;advapi32"
+
+
+def relay_include():
+    """The RelayInclude value: every function checked, under the name the
+    program imports it by and the one Wine implements it under."""
+    names = []
+    for function in list(RULES) + list(CONTEXT):
+        module, name = function.split(".")
+        names.append(function)
+        if module in IMPLEMENTED_IN:
+            names.append(IMPLEMENTED_IN[module] + "." + name)
+    return ";".join(names)
+
+
+def violations(calls):
+    """(rule, problem, trace line) of every call that breaks a rule."""
+    found = []
+    for call in calls:
+        for rule in RULES.get(call.function, ()):
+            problem = rule(call, calls)
+            if problem:
+                found.append((rule.__name__, problem, call.line))
+    return found
+
+
+def read_traces(paths):
+    lines = []
+    for path in paths:
+        if os.path.exists(path):
+            with open(path, errors="replace") as f:
+                lines.extend(f)
+    return lines
