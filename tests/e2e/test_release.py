@@ -36,8 +36,11 @@ USER_EXIT_DLL = os.path.join(os.environ.get("HALVOTREN_FIXTURES", ""), "user_exi
 # When an installation with a user interface ends, unless the waiter runs it
 # or an upgrade removes the old version with it.
 AT_THE_END = "UILevel > 2 AND NOT UPGRADINGPRODUCTCODE AND NOT HALVOTREN_WAITER"
+# A restart only once costing has run: one refused before it closed nothing.
+RESTART_AT_THE_END = AT_THE_END + " AND HalvotrenCosted"
 NOTES = "HKCU\\Software\\Halvotren"
-RESTART = '/restart [ProductCode] "[#HalvotrenExe]"'
+RESTART = "/restart [ProductCode]"
+ELSEWHERE = "C:\\OtherPlace\\Halvotren\\"
 
 
 def windows_path(unix_path):
@@ -181,10 +184,12 @@ class ReleaseFolder(unittest.TestCase):
         # told that the installation started it. Type 2 (a program of the
         # Binary table), waited for, its exit code ignored (+64), closes the
         # running one.
-        # Each run of the closing program names its product; a restart
-        # starts the package's own program, as Windows Installer names it.
+        # Each run of the closing program names its product, and no path: a
+        # restart asks Windows Installer where the program is. Type 51 sets
+        # a property.
         self.assertEqual([["CloseHalvotren", "66", "CloseHalvotren", "/close [ProductCode]", ""],
                           ["ForgetClosedHalvotren", "66", "CloseHalvotren", "/forget [ProductCode]", ""],
+                          ["NoteCosted", "51", "HalvotrenCosted", "1", ""],
                           ["RestartCancelledHalvotren", "66", "CloseHalvotren", RESTART, ""],
                           ["RestartHalvotren", "66", "CloseHalvotren", RESTART, ""],
                           ["StartHalvotren", "210", "HalvotrenExe", "/installed", ""]],
@@ -193,7 +198,8 @@ class ReleaseFolder(unittest.TestCase):
         # sequence: a success forgets what the closing program closed, a
         # cancel (-2) and a fatal error or rollback (-3) start it again.
         for table in ("InstallExecuteSequence", "InstallUISequence"):
-            self.assertEqual([["RestartHalvotren", AT_THE_END, "-3"], ["RestartCancelledHalvotren", AT_THE_END, "-2"],
+            self.assertEqual([["RestartHalvotren", RESTART_AT_THE_END, "-3"],
+                              ["RestartCancelledHalvotren", RESTART_AT_THE_END, "-2"],
                               ["ForgetClosedHalvotren", AT_THE_END, "-1"]],
                              sorted((row for row in msi_table(table) if int(row[2]) < 0), key=lambda r: int(r[2])),
                              table)
@@ -214,6 +220,9 @@ class ReleaseFolder(unittest.TestCase):
         # moves RemoveExistingProducts when a custom action's Id changes,
         # and places Before= where it likes.
         order = {row[0]: int(row[2]) for row in msi_table("InstallExecuteSequence")}
+        for table in ("InstallExecuteSequence", "InstallUISequence"):
+            placed = {row[0]: int(row[2]) for row in msi_table(table)}
+            self.assertEqual(placed["CostFinalize"] + 1, placed["NoteCosted"], table)
         self.assertLess(order["CloseHalvotren"], order["InstallValidate"])
         self.assertLess(order["InstallValidate"], order["InstallInitialize"])
         self.assertLess(order["InstallInitialize"], order["RemoveExistingProducts"])
@@ -306,10 +315,10 @@ class UpdateLoop(BedTestCase, TrayMixin):
     def package(self, version):
         return os.path.join(self.sites[version], "Halvotren-%s.msi" % version)
 
-    def install(self, package, interface="/qn"):
+    def install(self, package, interface="/qn", *properties):
         """msiexec's exit code; a package it installed is uninstalled after
         the test, unless the test did that itself."""
-        code = msiexec("/i", windows_path(package), interface)
+        code = msiexec("/i", windows_path(package), interface, *properties)
         if code == 0:
             self.installed.append(package)
         return code
@@ -395,14 +404,14 @@ class UpdateLoop(BedTestCase, TrayMixin):
         self.addCleanup(lambda: started.poll() is not None or started.kill() or started.wait())
         return wait_until(self.running, 30, what="the Halvotren started by hand")[0]
 
-    def started_again(self, old_pid, what):
+    def started_again(self, old_pid, what, program=INSTALLED):
         """A Halvotren other than old_pid runs, alone, started as the package
-        starts one: its pid."""
+        starts one from where program is installed: its pid."""
         pid, windows = self.replaced(old_pid, what)
         self.assertEqual(1, windows, "exactly one Halvotren runs")
         [started] = prefix_processes("Halvotren.exe")
         with open("/proc/%d/cmdline" % started, "rb") as f:
-            self.assertEqual(INSTALLED.encode() + b"\0/installed", f.read().rstrip(b"\0"))
+            self.assertEqual(program.encode() + b"\0/installed", f.read().rstrip(b"\0"))
         return pid
 
     def replaced(self, old_pid, what):
@@ -632,15 +641,18 @@ class UpdateLoop(BedTestCase, TrayMixin):
         self.assertEqual(FATAL_ERROR, self.install_ending_badly(ends_badly, "fail"))
         self.assertEqual([], prefix_processes("Halvotren.exe"), "an installation that closed nothing started one")
         self.assertNotIn(new, notes())
-        # An uninstall that is cancelled once it has closed the program.
+        # An uninstall that is cancelled or fails once it has closed the
+        # program. (On Windows the package names no file for a component
+        # being removed, so only the registration finds the program then.)
         self.assertEqual(0, self.install(ends_badly, "/qb"))
         self.installed.remove(self.package("1.05"))
         pid = wait_until(self.running, 30, what="1.1 to start")[0]
-        ended = self.install_ending_badly(ends_badly, "cancel", "/x")
-        print("/qb uninstall of a running 1.1, cancelled: msiexec ended with %d" % ended)
-        self.assertEqual(USER_EXIT, ended)
-        self.assertEqual("1.1", self.installed_version())
-        self.started_again(pid, "the Halvotren the uninstall closed to start again")
+        for end, code in (("cancel", USER_EXIT), ("fail", FATAL_ERROR)):
+            ended = self.install_ending_badly(ends_badly, end, "/x")
+            print("/qb uninstall of a running 1.1 that ends with a %s: msiexec ended with %d" % (end, ended))
+            self.assertEqual(code, ended)
+            self.assertEqual("1.1", self.installed_version())
+            pid = self.started_again(pid, "the Halvotren the uninstall closed to start again")
         self.close_installed_program()
         # A note planted by another program, in the form the versions before
         # kept it (a path) and in the refused package's own: a downgrade,
@@ -664,6 +676,14 @@ class UpdateLoop(BedTestCase, TrayMixin):
         self.assertEqual(FATAL_ERROR, code)
         self.assertEqual([], prefix_processes("Halvotren.exe"), "a refused downgrade started a planted program")
         self.assertEqual(windows_path(os.path.join(planted, "Halvotren.exe")), notes()["ClosedByInstallation"])
+        # A copy installed in a folder of its own, closed by a newer package
+        # that then fails: started again from its own folder, where the
+        # failed upgrade's package would have put its program.
+        self.assertEqual(0, self.uninstalled(ends_badly))
+        self.assertEqual(0, self.install(self.package("1.05"), "/qb", "INSTALLDIR=" + ELSEWHERE))
+        pid = wait_until(self.running, 30, what="1.05 to start from its own folder")[0]
+        self.assertEqual(FATAL_ERROR, self.install_ending_badly(ends_badly, "fail"))
+        self.started_again(pid, "the copy in its own folder to start again", ELSEWHERE + "Halvotren.exe")
 
     def test_a_package_installed_without_a_user_interface_leaves_the_running_program_alone(self):
         # A deployment: nothing is closed and nothing started; 1.05 goes on
