@@ -28,7 +28,7 @@ from test_update import (BOX_TIMEOUT, CHECK_FOR_UPDATES, IDOK, NO_UPDATES,  # no
 from update_server import Answer, UpdateServer  # noqa: E402
 
 KIB = 1024
-# The limits in force (the README's): the program with an update key, whole
+# The limits in force (docs/test-bed.md, the footprint benchmark): the program with an update key, whole
 # and outside its icons, and idle CPU and the resident set beside the floor.
 SIZE_LIMIT = 67584
 OUTSIDE_ICONS_LIMIT = 22528

@@ -421,11 +421,18 @@ def capture_tray():
         return None
     shot = subprocess.run(["import", "-silent", "-window", window, "-depth", "8", "ppm:-"],
                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-    if shot.returncode != 0 or not shot.stdout.startswith(b"P6"):
+    if shot.returncode != 0:
+        return None
+    return parse_ppm(shot.stdout)
+
+
+def parse_ppm(data):
+    """(width, height, RGB bytes) of a binary PPM with 8-bit samples, or
+    None."""
+    if not data.startswith(b"P6"):
         return None
     fields = []
     position = 2
-    data = shot.stdout
     while len(fields) < 3:
         while data[position:position + 1].isspace():
             position += 1
@@ -440,6 +447,13 @@ def capture_tray():
     if maxval != 255:
         return None
     return width, height, data[position + 1:position + 1 + width * height * 3]
+
+
+def read_picture(path):
+    """(width, height, RGB bytes) of a picture file, as ImageMagick reads it."""
+    converted = subprocess.run(["convert", path, "-depth", "8", "ppm:-"], stdout=subprocess.PIPE,
+                               stderr=subprocess.DEVNULL, check=True)
+    return parse_ppm(converted.stdout)
 
 
 def tray_icon_centre():
@@ -489,6 +503,60 @@ def _is_red(r, g, b):
     return r > 140 and r > g + 60 and r > b + 60
 
 
+def shield_pixels(picture, left=0, size=None):
+    """How many green and how many red pixels the square of `size` at
+    `left` of a picture's top holds (the whole picture without a size)."""
+    width, height, pixels = picture
+    columns = width - left if size is None else size
+    rows = height if size is None else size
+    green = red = 0
+    for y in range(rows):
+        start = 3 * (y * width + left)
+        for i in range(start, start + 3 * columns, 3):
+            r, g, b = pixels[i], pixels[i + 1], pixels[i + 2]
+            if _is_green(r, g, b):
+                green += 1
+            elif _is_red(r, g, b):
+                red += 1
+    return green, red
+
+
+def title_bar_rows(picture):
+    """How many rows at the top of a window's picture are a title bar:
+    mostly of one colour that is neither the window's face nor white, as
+    Wine draws a caption (grey while inactive, blue while active)."""
+    width, height, pixels = picture
+    face = bytes(pixels[3 * (height // 2 * width + 4):3 * (height // 2 * width + 4) + 3])
+    rows = 0
+    for y in range(min(height, 30)):
+        row = pixels[3 * y * width:3 * (y + 1) * width]
+        counts = {}
+        for i in range(0, len(row), 3):
+            colour = bytes(row[i:i + 3])
+            counts[colour] = counts.get(colour, 0) + 1
+        colour, count = max(counts.items(), key=lambda item: item[1])
+        if count * 2 >= width and colour != face and colour != b"\xff\xff\xff":
+            rows += 1
+    return rows
+
+
+def text_lines(picture, rect, border=3, gap=3):
+    """How many lines of dark text lie inside rect (left, top, right,
+    bottom) of a picture, its border left aside: runs of rows holding dark
+    pixels, parted by at least `gap` rows without (an i's dot is closer)."""
+    width, _, pixels = picture
+    left, top, right, bottom = rect
+    lines, blank = 0, gap
+    for y in range(top + border, bottom - border):
+        if any(max(pixels[i:i + 3]) < 90
+               for i in range(3 * (y * width + left + border), 3 * (y * width + right - border), 3)):
+            lines += blank >= gap
+            blank = 0
+        else:
+            blank += 1
+    return lines
+
+
 def tray_icons():
     """(colour, left, size) of each icon in the tray, left to right, by its
     dominant shield colour. Wine's tray is a row of square cells, one an
@@ -496,18 +564,10 @@ def tray_icons():
     shot = capture_tray()
     if shot is None:
         return []
-    width, height, pixels = shot
+    width, height, _ = shot
     icons = []
     for left in range(0, width - height + 1, height):
-        green = red = 0
-        for y in range(height):
-            start = 3 * (y * width + left)
-            for i in range(start, start + 3 * height, 3):
-                r, g, b = pixels[i], pixels[i + 1], pixels[i + 2]
-                if _is_green(r, g, b):
-                    green += 1
-                elif _is_red(r, g, b):
-                    red += 1
+        green, red = shield_pixels(shot, left, height)
         if max(green, red) >= 20:
             icons.append(("green" if green > red else "red", left, height))
     return icons

@@ -376,7 +376,7 @@ class UpdateCheck(UpdateBed):
         self.press(UPDATE_AVAILABLE, IDNO)
         self.assertEqual(2, len(self.server.seen(VERSION_PATH)))
         # Wine's WinINet never answers an HTTP request from its cache (see
-        # the README's test bed), so there its trace shows what Windows could
+        # docs/test-bed.md, the Wine facts), so there its trace shows what Windows could
         # answer so: a request opened without INTERNET_FLAG_RELOAD.
         with open(self.trace.name, errors="replace") as f:
             opened = re.findall(r"InternetOpenUrlW +flags :(.*)", f.read())
