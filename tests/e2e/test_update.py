@@ -201,9 +201,15 @@ class UpdateBed(BedTestCase, TrayMixin):
         if signature is not None:
             self.server.serve(SIGNATURE_PATH, signature)
 
+    def start_check(self):
+        """Runs the command once the last check has ended (one at a time):
+        it frees wininet.dll after its last box."""
+        wait_until(lambda: not self.update_libraries(), 20, what="the last check to end")
+        self.command(CHECK_FOR_UPDATES)
+
     def check(self, caption):
         """Runs the command and returns the box it opens."""
-        self.command(CHECK_FOR_UPDATES)
+        self.start_check()
         return self.box(caption, timeout=BOX_TIMEOUT)
 
     def assert_box(self, box, text, buttons):
@@ -430,7 +436,7 @@ class UpdateCheck(UpdateBed):
         for name, version_file in cases:
             with self.subTest(case=name):
                 self.offer(version_file, Answer(test_package()))
-                self.command(CHECK_FOR_UPDATES)
+                self.start_check()
                 self.assert_failure_box()
                 self.assertEqual([VERSION_PATH], [r.path for r in self.server.seen()])
                 self.assertEqual(0, self.box_count(UPDATE_AVAILABLE))
@@ -743,7 +749,7 @@ class SlowServer(UpdateBed):
             with self.subTest(case=name):
                 if version_file is not None:
                     self.offer(version_file)
-                    self.command(CHECK_FOR_UPDATES)
+                    self.start_check()
                     self.assert_failure_box()
                 else:
                     self.expect_refused(installer)
