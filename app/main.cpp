@@ -35,6 +35,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR command
 
     ProgramInstance = instance;
     InitProfileLock();
+    InitUpdateFilesLock();
     ListenForTaskbarRestarts();
     StartLeftoverRemoval();
     if (!RegisterTrayWindowClass())
@@ -59,5 +60,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR command
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }
+    // The icon is gone already; a Start, Stop or check under way ends with
+    // the process, whatever it waits on, but an update's files are finished
+    // or removed first.
+    EndUpdates();
     return (int)message.wParam;
 }

@@ -3,9 +3,6 @@
 
 #include "tray.h"
 #include "../core/system_library.h"
-#include "../update/update.h"
-#include "../watch/profile.h"
-#include "../watch/status.h"
 
 void ShowTrayMenu(void)
 {
@@ -54,18 +51,6 @@ static void ShowAbout(void)
     MessageBoxA(TrayWindow, text, "About", MB_OK);
 }
 
-// The monitor thread may release the profile if its start-up fails after
-// publishing it; holding the lock for the whole switch keeps that release
-// from happening while this thread still uses the object.
-static void SwitchSharedProfile(HRESULT (*operation)(INetFwProfile *profile))
-{
-    LockSharedProfile();
-    INetFwProfile *profile = SharedProfile.load();
-    if (profile != NULL)
-        operation(profile);
-    UnlockSharedProfile();
-}
-
 void RunCommand(int identifier)
 {
     switch (identifier) {
@@ -80,10 +65,10 @@ void RunCommand(int identifier)
         MessageBoxA(TrayWindow, HelpText, "Halvotren Help", MB_OK);
         break;
     case CMD_STOP_FIREWALL:
-        SwitchSharedProfile(DisableFirewall);
+        StartFirewallSwitch(0);
         break;
     case CMD_START_FIREWALL:
-        SwitchSharedProfile(EnableFirewall);
+        StartFirewallSwitch(1);
         break;
     case CMD_CONFIGURE:
         LaunchCommandLine(ConfigureTemplate);
@@ -92,14 +77,7 @@ void RunCommand(int identifier)
         LaunchCommandLine(ViewLogTemplate);
         break;
     case CMD_CHECK_UPDATES:
-        // The installer replaces this program's files, so the program ends
-        // now. It takes its icon away first, as Exit does: a shell keeps the
-        // icon of a program that ended without it until the mouse passes
-        // over, and after the update the user would see two.
-        if (CheckForUpdates()) {
-            RemoveTrayIcon();
-            ExitProcess(0);
-        }
+        StartUpdateCheck();
         break;
     }
 }

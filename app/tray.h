@@ -34,5 +34,9 @@ void ForgetTrayIcon(void);
 void ShowTrayMenu(void);
 void RunCommand(int identifier);
 int LaunchCommandLine(const char *commandTemplate);
+// Start or Stop (wanted 1 or 0), and Check for Updates, each on a thread of
+// its own; nothing when one of its kind is under way.
+void StartFirewallSwitch(int wanted);
+void StartUpdateCheck(void);
 
 #endif

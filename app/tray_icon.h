@@ -13,9 +13,10 @@
 
 // Green only while the firewall is on and both services run, as a check that
 // has finished found them: not once the monitor's call under way, begun at
-// callStarted (a millisecond tick; 0 when none is), has been outstanding
-// STALLED_CALL_MS at now. Ticks wrap after 49 days.
-int ChooseTrayIcon(int firewallOn, int servicesUp, unsigned callStarted, unsigned now);
+// monitorCall (a millisecond tick; 0 when none is), or a Start's or Stop's,
+// begun at commandCall, has been outstanding STALLED_CALL_MS at now. Ticks
+// wrap after 49 days.
+int ChooseTrayIcon(int firewallOn, int servicesUp, unsigned monitorCall, unsigned commandCall, unsigned now);
 
 enum TrayCall { TRAY_ADD, TRAY_MODIFY };
 

@@ -25,7 +25,7 @@ static void FillTrayRecord(NOTIFYICONDATAA *record, UINT flags)
 void RefreshTrayIcon(void)
 {
     int identifier = ChooseTrayIcon(StatusFlags.firewallOn.load(), StatusFlags.servicesUp.load(),
-                                    MonitorCallStarted.load(), GetTickCount());
+                                    MonitorCallStarted.load(), CommandCallStarted.load(), GetTickCount());
     HICON icon = LoadIconA(ProgramInstance, MAKEINTRESOURCEA(identifier));
 
     NOTIFYICONDATAA record;

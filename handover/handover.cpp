@@ -5,6 +5,8 @@
 // installer started without one could leave nothing watching.
 #include <windows.h>
 
+#include <atomic>
+
 #include "hand_off.h"
 #include "handover.h"
 #include "test_points.h"
@@ -17,6 +19,24 @@
 constexpr char MsiList[] = "msi.dll\0MsiVerifyPackageA\0";
 static_assert(CountListedFunctions(MsiList, sizeof MsiList) == sizeof(InstallerFunctions) / sizeof(FARPROC),
               "a function is looked up for every member of InstallerFunctions");
+
+// Held by a hand-over from making its folder until the waiter runs or the
+// folder is removed, and by the program's end for good: the two never
+// overlap. Ending is set before the end waits for it.
+static CRITICAL_SECTION UpdateFilesLock;
+static std::atomic<LONG> Ending(0);
+
+void InitUpdateFilesLock(void)
+{
+    InitializeCriticalSection(&UpdateFilesLock);
+}
+
+void EndUpdates(void)
+{
+    Ending.store(1);
+    // Never left: the process ends right after.
+    EnterCriticalSection(&UpdateFilesLock);
+}
 
 // Saves the package in the new folder, lets Windows Installer check it,
 // and starts the waiter. A server that answers with an error page, or
@@ -31,7 +51,8 @@ static int SaveAndStartWaiter(const char *folder, const char *installer, DWORD s
         return 0;
     int handedOver = 0;
     HMODULE library = LoadSystemFunctions(MsiList, &msi);
-    if (library != NULL && msi.MsiVerifyPackageA(path) == ERROR_SUCCESS)
+    // A program that is ending starts no waiter: the folder goes instead.
+    if (library != NULL && msi.MsiVerifyPackageA(path) == ERROR_SUCCESS && Ending.load() == 0)
         handedOver = StartWaiter(folder, package);
     if (library != NULL)
         FreeLibrary(library);
@@ -51,6 +72,7 @@ int HandOverPackage(const char *installer, unsigned long size)
     HANDLE lock = TakeUserAccess(&access) ? TakeUpdateLock(&access) : NULL;
     int handedOver = 0;
     if (lock != NULL) {
+        EnterCriticalSection(&UpdateFilesLock);
         char folder[MAX_PATH];
         // Held open until the waiter runs from it.
         HANDLE held = MakeUpdateFolder(folder, &access);
@@ -61,6 +83,7 @@ int HandOverPackage(const char *installer, unsigned long size)
             if (!handedOver)
                 RemoveUpdateFolder(folder);
         }
+        LeaveCriticalSection(&UpdateFilesLock);
         ReleaseMutex(lock);
         CloseHandle(lock);
     }

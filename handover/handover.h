@@ -24,6 +24,21 @@ int HandOverPackage(const char *package, unsigned long size);
 // and returns its exit code; otherwise WAITER_NOT_ASKED at once.
 int RunUpdateWaiter(const char *commandLine);
 
+// Readies the lock that keeps an update's files apart from the program's
+// end. Called once at start, before any update.
+void InitUpdateFilesLock(void);
+
+// Called as the program ends, by Exit or WM_CLOSE, whatever a check is
+// doing: waits only for an update's files under way (the folder, the saved
+// package, the waiter started; local work, never the network or a box) and
+// makes any hand-over that has not started its waiter yet remove its folder
+// instead; no update makes files afterwards. So an ending leaves no update
+// folder behind. Should the process be killed in the middle (from outside,
+// or the power fails), the half-made folder, ~halvotren_update0 to 7 in the
+// temporary folder holding no more than the package and the waiter, is
+// what the next start's leftover removal takes.
+void EndUpdates(void);
+
 // Removes, in the background, the folders that earlier updates left in the
 // temporary folder; a waiter may still be ending, so it tries again for a
 // while. Called once at start.

@@ -1,7 +1,7 @@
-// Check for Updates. Runs on the window's thread and waits on the network:
-// the user asked and waits for the answer anyway. While one of its boxes is
-// open the window still takes commands, so a second check may run inside
-// the first; each keeps its buffers to itself.
+// Check for Updates. Runs on a thread of its own that the command starts,
+// one check at a time, and waits there on the network: the user asked and
+// waits for the answer anyway, while the window goes on with the icon, the
+// menu and Exit. Its buffers are its own, as are its boxes (no owner).
 //
 // A step that fails shows the one failure box itself, while it still holds
 // what it opened, then releases that; its callers only pass the failure on.
@@ -225,7 +225,7 @@ static int CheckAndHandOver(void)
     if (CheckVersionFile(versionFile, &installerUrl, &started) != CHECK_INSTALL)
         return 0;
 
-    // Too big for the window thread's stack, and each check needs its own.
+    // Too big for a thread's stack.
     char *installer = (char *)malloc(INSTALLER_LIMIT + 1);
     if (installer == NULL)
         return ShowFailure();

@@ -19,8 +19,7 @@ struct UpdateFunctions {
     BOOL(WINAPI *InternetSetOptionA)(HINTERNET handle, DWORD option, LPVOID value, DWORD size);
 };
 
-// Set by every load to the same addresses, so a check that runs inside the
-// box of another one may load the library again and free it again.
+// Set by every load; one check runs at a time.
 extern UpdateFunctions UpdateCalls;
 
 // wininet.dll and the functions of UpdateFunctions, for LoadSystemFunctions.

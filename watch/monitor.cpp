@@ -26,9 +26,9 @@ int WatchServices(SC_HANDLE sharedAccess, SC_HANDLE ipNat)
 {
     DWORD sharedAccessState = 0;
     DWORD ipNatState = 0;
-    BeginMonitorCall();
+    BeginCall(&MonitorCallStarted);
     const int answered = QueryServiceState(sharedAccess, &sharedAccessState) && QueryServiceState(ipNat, &ipNatState);
-    EndMonitorCall();
+    EndCall(&MonitorCallStarted);
     if (!answered) {
         StatusFlags.servicesUp.store(0);
         return 1;
@@ -48,7 +48,14 @@ DWORD WINAPI MonitorThreadMain(LPVOID parameter)
     SC_HANDLE sharedAccess = NULL;
     SC_HANDLE ipNat = NULL;
 
-    HRESULT apartment = CoInitializeEx(NULL, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    // The multithreaded apartment: this thread only sleeps between cycles,
+    // and a single-threaded apartment that pumps no messages hangs whoever
+    // broadcasts to every top-level window (COM gives each such thread a
+    // hidden one). Start and Stop enter the same apartment on their own
+    // thread, so the profile made here is called from there directly,
+    // without marshalling; the firewall's objects accept both apartments.
+    // DISABLE_OLE1DDE all the same: no DDE window for this thread either.
+    HRESULT apartment = CoInitializeEx(NULL, COINIT_MULTITHREADED | COINIT_DISABLE_OLE1DDE);
     if (FAILED(apartment) && apartment != RPC_E_CHANGED_MODE)
         goto cleanup;
     if (FAILED(AcquireProfile(&firewall)))

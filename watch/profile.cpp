@@ -51,15 +51,15 @@ HRESULT AcquireProfile(FirewallHold *hold)
     }
 }
 
-// Start and Stop borrow the published profile under the lock, so the held
-// one goes only once neither is using it.
+// The lock is held for the swap alone: a Start or Stop has a reference of
+// its own, so the one published before can go at once, outside the lock.
 static void PublishProfile(INetFwProfile *profile)
 {
     LockSharedProfile();
     INetFwProfile *published = SharedProfile.exchange(profile);
+    UnlockSharedProfile();
     if (published != NULL)
         published->Release();
-    UnlockSharedProfile();
 }
 
 void FollowProfileInForce(FirewallHold *hold)
@@ -67,15 +67,26 @@ void FollowProfileInForce(FirewallHold *hold)
     NET_FW_PROFILE_TYPE inForce = hold->type;
     NET_FW_PROFILE_TYPE type = hold->type;
     INetFwProfile *profile = NULL;
-    BeginMonitorCall();
+    // The wait on the profile lock is marked as a call: a lock held too
+    // long is a check that does not return.
+    BeginCall(&MonitorCallStarted);
     if (SUCCEEDED(hold->manager->get_CurrentProfileType(&inForce)) && inForce != hold->type &&
         SUCCEEDED(ProfileInForce(hold->manager, &profile, &type))) {
         hold->profile = profile;
         hold->type = type;
-    }
-    EndMonitorCall();
-    if (profile != NULL)
         PublishProfile(profile);
+    }
+    EndCall(&MonitorCallStarted);
+}
+
+INetFwProfile *BorrowSharedProfile(void)
+{
+    LockSharedProfile();
+    INetFwProfile *profile = SharedProfile.load();
+    if (profile != NULL)
+        profile->AddRef();
+    UnlockSharedProfile();
+    return profile;
 }
 
 HRESULT ReadFirewallEnabled(INetFwProfile *profile, int *enabled)
@@ -91,15 +102,18 @@ HRESULT ReadFirewallEnabled(INetFwProfile *profile, int *enabled)
     return result;
 }
 
+// Marked while it waits on the firewall, so that a Start or Stop that does
+// not return turns the icon red as a stalled check; its notice comes after.
 static HRESULT SwitchFirewall(INetFwProfile *profile, int wanted, const char *refusal)
 {
     int enabled = 0;
+    BeginCall(&CommandCallStarted);
     HRESULT result = ReadFirewallEnabled(profile, &enabled);
-    if (FAILED(result) || enabled == wanted)
-        return result;
-
-    result = profile->put_FirewallEnabled(wanted ? VARIANT_TRUE : VARIANT_FALSE);
-    if (FAILED(result))
+    const int switching = SUCCEEDED(result) && enabled != wanted;
+    if (switching)
+        result = profile->put_FirewallEnabled(wanted ? VARIANT_TRUE : VARIANT_FALSE);
+    EndCall(&CommandCallStarted);
+    if (switching && FAILED(result))
         MessageBoxA(NULL, refusal, "Firewall Notice", MB_OK);
     return result;
 }
@@ -117,9 +131,9 @@ HRESULT DisableFirewall(INetFwProfile *profile)
 HRESULT WatchFirewallState(INetFwProfile *profile)
 {
     int enabled = 0;
-    BeginMonitorCall();
+    BeginCall(&MonitorCallStarted);
     HRESULT result = ReadFirewallEnabled(profile, &enabled);
-    EndMonitorCall();
+    EndCall(&MonitorCallStarted);
     if (FAILED(result))
         return result;
 

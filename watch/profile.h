@@ -25,9 +25,15 @@ HRESULT AcquireProfile(FirewallHold *hold);
 
 // Once a cycle: when the profile type in force is not the held profile's
 // (a laptop left or joined its domain's network), acquires the profile in
-// force, publishes it and releases the held one once no command uses it. A
-// failure keeps the held profile until the next cycle.
+// force, publishes it and releases the held one (a command using it holds
+// its own reference). A failure keeps the held profile until the next
+// cycle.
 void FollowProfileInForce(FirewallHold *hold);
+
+// For a Start or Stop: the profile in force with a reference of the
+// caller's own, taken under the profile lock, or NULL when there is none.
+// The caller releases it, from the multithreaded apartment as the monitor.
+INetFwProfile *BorrowSharedProfile(void);
 
 // A failed read clears firewallOn and reports the firewall as off.
 HRESULT ReadFirewallEnabled(INetFwProfile *profile, int *enabled);
@@ -39,7 +45,7 @@ HRESULT DisableFirewall(INetFwProfile *profile);
 HRESULT WatchFirewallState(INetFwProfile *profile);
 
 // The monitor's clean-up: drops the manager, unpublishes the profile and
-// drops its reference, waiting for a command that is still using it.
+// drops its reference; a command still using it holds its own.
 void ReleaseFirewall(FirewallHold *hold);
 
 #endif

@@ -3,15 +3,16 @@
 StatusFlagsRecord StatusFlags = {{0}, {0}};
 std::atomic<INetFwProfile *> SharedProfile(nullptr);
 std::atomic<DWORD> MonitorCallStarted(0);
+std::atomic<DWORD> CommandCallStarted(0);
 
-void BeginMonitorCall(void)
+void BeginCall(std::atomic<DWORD> *mark)
 {
-    MonitorCallStarted.store(GetTickCount() | 1);
+    mark->store(GetTickCount() | 1);
 }
 
-void EndMonitorCall(void)
+void EndCall(std::atomic<DWORD> *mark)
 {
-    MonitorCallStarted.store(0);
+    mark->store(0);
 }
 
 static CRITICAL_SECTION ProfileLock;

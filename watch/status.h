@@ -16,18 +16,21 @@ struct StatusFlagsRecord {
 extern StatusFlagsRecord StatusFlags;
 
 // The firewall profile in force, null until the monitor thread has it. The
-// monitor owns its single reference; a command borrows it while holding the
-// profile lock, and the monitor's clean-up takes the same lock to clear and
-// release it.
+// monitor owns its published reference; a Start or Stop takes a reference
+// of its own under the profile lock (BorrowSharedProfile), and the monitor
+// swaps the published one under the same lock. The lock is held for the
+// swap or the borrow alone, never across a call into the firewall or a box.
 extern std::atomic<INetFwProfile *> SharedProfile;
 
-// When the monitor's call into the firewall or the service manager that is
-// under way began (GetTickCount, never 0), or 0 between calls: the window's
-// thread, which goes on ticking while the monitor is blocked, tells from it
-// a check that does not return. A warning box open is no such call.
+// When a call into the firewall or the service manager that is under way
+// began (GetTickCount, never 0), or 0 between calls: one mark for the
+// monitor's calls (and its waits on the profile lock), one for a Start's or
+// Stop's. The window's thread, which waits on neither, tells from them a
+// check that does not return. A box open is no such call.
 extern std::atomic<DWORD> MonitorCallStarted;
-void BeginMonitorCall(void);
-void EndMonitorCall(void);
+extern std::atomic<DWORD> CommandCallStarted;
+void BeginCall(std::atomic<DWORD> *mark);
+void EndCall(std::atomic<DWORD> *mark);
 
 void InitProfileLock(void);
 void LockSharedProfile(void);

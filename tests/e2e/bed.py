@@ -55,7 +55,8 @@ def _write_atomically(path, text):
 # --- the stand-in firewall -------------------------------------------------
 
 FIREWALL_KEYS = ("enabled", "read_fails", "switch_refused", "create_fails", "unreachable_until",
-                 "read_delay_ms", "manager_release_held", "read_hangs", "profile_in_force", "domain_enabled")
+                 "read_delay_ms", "manager_release_held", "read_hangs", "profile_in_force", "domain_enabled",
+                 "profile_type_hangs", "current_profile_hangs", "type_hangs", "switch_hangs")
 DOMAIN, STANDARD = 0, 1
 
 
@@ -96,6 +97,19 @@ def firewall_log():
         if len(parts) == 3:
             entries.append((int(parts[0]), int(parts[1]), parts[2]))
     return entries
+
+
+def monitor_thread(log=None):
+    """The monitor's thread: the one that made the firewall manager."""
+    return next((t for (_, t, e) in log or firewall_log() if e == "create"), None)
+
+
+def command_events(prefix=""):
+    """The events of the calls that Start and Stop made: those of every
+    thread but the monitor's."""
+    log = firewall_log()
+    monitor = monitor_thread(log)
+    return [e for (_, t, e) in log if e.startswith(prefix) and t != monitor]
 
 
 def firewall_events(prefix="", thread=None):
@@ -389,10 +403,10 @@ class BedTestCase(unittest.TestCase):
     # the monitor's cadence, read from the stand-in's log
 
     def monitor_reads(self):
-        """The ticks (ms) of the get_FirewallEnabled calls made by other
-        threads than the window's."""
-        return [tick for (tick, t, e) in firewall_log()
-                if e.startswith("get_FirewallEnabled") and t != self.window.get("thread")]
+        """The ticks (ms) of the monitor's get_FirewallEnabled calls."""
+        log = firewall_log()
+        monitor = monitor_thread(log)
+        return [tick for (tick, t, e) in log if e.startswith("get_FirewallEnabled") and t == monitor]
 
     def wait_monitor_cycles(self, cycles, timeout=None):
         start = len(self.monitor_reads())

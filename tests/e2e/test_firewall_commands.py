@@ -1,23 +1,26 @@
 """Start and Stop through the window's commands 104 and 103, where they
-change nothing or fail; the menu scenario switches the firewall both ways."""
+change nothing, fail or wait; the menu scenario switches the firewall both
+ways. Each runs on a thread of its own, never the window's."""
+import time
 import unittest
 
-from bed import (BedTestCase, TrayMixin, delete_service, ensure_service_exists, firewall_events,
-                 firewall_log, firewall_value, set_firewall, wait_until)
+from bed import (DOMAIN, BedTestCase, TrayMixin, command_events, delete_service, ensure_service_exists,
+                 firewall_events, firewall_log, firewall_value, set_firewall, tray_colour, wait_until)
 
 START, STOP = 104, 103
 NOTICE = "Firewall Notice"
+WARNING = "Firewall Warning!"
 
 
 class FirewallCommands(BedTestCase, TrayMixin):
-    def window_reads(self):
-        return firewall_events("get_FirewallEnabled", thread=self.window["thread"])
+    def command_reads(self):
+        return command_events("get_FirewallEnabled")
 
     def run_and_wait(self, identifier):
         """Sends the command and waits until it has read the firewall."""
-        before = len(self.window_reads())
+        before = len(self.command_reads())
         self.command(identifier)
-        wait_until(lambda: len(self.window_reads()) > before, 20, what="the command's read")
+        wait_until(lambda: len(self.command_reads()) > before, 20, what="the command's read")
 
     def test_start_while_on_and_stop_while_off_change_nothing(self):
         self.start_program()
@@ -54,7 +57,7 @@ class FirewallCommands(BedTestCase, TrayMixin):
         self.wait_monitor_cycles(1)
         set_firewall(read_fails=1)
         self.run_and_wait(START)
-        self.assertEqual(["get_FirewallEnabled failed"], self.window_reads())
+        self.assertEqual(["get_FirewallEnabled failed"], self.command_reads())
         self.wait_tray("red")
         self.assertEqual([], firewall_events("put_FirewallEnabled"))
         self.assertEqual(0, self.box_count(NOTICE))
@@ -72,8 +75,7 @@ class FirewallCommands(BedTestCase, TrayMixin):
         self.start_program()
         wait_until(lambda: firewall_events("manager_release_begin"), 20, what="the profile to be published")
         self.command(START)
-        wait_until(lambda: firewall_events("read_delay_begin", thread=self.window["thread"]), 20,
-                   what="the command to read the firewall")
+        wait_until(lambda: firewall_events("read_delay_begin"), 20, what="the command to read the firewall")
         set_firewall(manager_release_held=0)
         wait_until(lambda: "profile_release 0 standard" in firewall_events("profile_release")
                    and "put_FirewallEnabled 1 ok standard" in firewall_events("put_"), 30,
@@ -87,6 +89,51 @@ class FirewallCommands(BedTestCase, TrayMixin):
         self.sync_with_window()
         self.assertEqual(0, self.box_count(NOTICE))
         self.assertEqual(1, len(firewall_events("put_FirewallEnabled")))
+
+    def test_a_stop_the_firewall_does_not_answer_is_a_stalled_check_and_goes_through_later(self):
+        self.start_program()
+        self.wait_tray("green")
+        self.addCleanup(set_firewall, switch_hangs=0)
+        set_firewall(switch_hangs=1)
+        self.command(STOP)
+        wait_until(lambda: firewall_events("switch_hang_begin"), 20, what="the Stop to wait on the firewall")
+        blocked = time.monotonic()
+        # One Start or Stop at a time: these are not carried out, then or later.
+        self.command(START)
+        self.command(STOP)
+        # The monitor reads the firewall on meanwhile; the Stop that waits
+        # 10 s is what turns the icon red, at the next tick.
+        wait_until(lambda: tray_colour() == "red", blocked + 12 - time.monotonic(),
+                   what="a red icon 12 s into a Stop that does not return")
+        self.assertEqual(0, self.box_count(WARNING))
+        set_firewall(switch_hangs=0)
+        # The Stop asked for is carried out, and its fall warned about.
+        self.box(WARNING)
+        self.assertEqual(0, firewall_value("enabled"))
+        self.press(WARNING)
+        self.wait_tray("red")
+        self.sync_with_window()
+        self.wait_monitor_cycles(2)
+        self.assertEqual(["put_FirewallEnabled 0 ok standard"], firewall_events("put_FirewallEnabled"))
+        self.assertEqual(0, firewall_value("enabled"))
+
+    def test_a_switch_of_the_profile_in_force_under_a_refused_stops_notice_is_warned(self):
+        # The notice holds nothing the monitor needs: the domain profile,
+        # its firewall off, comes into force, and that fall is warned about.
+        set_firewall(domain_enabled=0, switch_refused=1)
+        self.start_program()
+        self.wait_tray("green")
+        self.command(STOP)
+        self.assertEqual("Unable to stop firewall", self.box(NOTICE)["text"])
+        set_firewall(profile_in_force=DOMAIN)
+        box = self.box(WARNING, timeout=20)
+        self.assertEqual("Windows Firewall has been Disabled\n", box["text"])
+        self.assertEqual(1, self.box_count(NOTICE))
+        self.press(WARNING)
+        self.wait_tray("red")
+        self.press(NOTICE)
+        events = firewall_events()
+        self.assertFalse([e for e in events if e.startswith("USE_AFTER_RELEASE")], events)
 
 
 if __name__ == "__main__":

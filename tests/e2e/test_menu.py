@@ -7,7 +7,7 @@ import test_update as update
 from bed import (WM_COMMAND, WM_TRAYNOTIFY, BedTestCase, TrayMixin, click_elsewhere, click_tray,
                  firewall_events, firewall_value, launched, pointer_over_program, press_keys, set_firewall,
                  wait_until)
-from update_server import refusing_port
+from update_server import Answer, UpdateServer, refusing_port
 
 ABOUT_START = "Halvotren\nVersion %g\nBy: " % float(os.environ.get("HALVOTREN_VERSION", "0"))
 HELP = ("Halvotren Help\n\nRight click on the Halvotren icon to control any\n"
@@ -80,8 +80,10 @@ class TrayMenu(BedTestCase, TrayMixin):
         # A stop while the monitor saw it on is a fall like any other.
         self.press("Firewall Warning!")
         self.wait_tray("red")
+        # Switched from a thread of their own, never the window's.
         self.assertEqual(["put_FirewallEnabled 1 ok standard", "put_FirewallEnabled 0 ok standard"],
-                         firewall_events("put_FirewallEnabled", thread=self.window["thread"]))
+                         firewall_events("put_FirewallEnabled"))
+        self.assertEqual([], firewall_events("put_FirewallEnabled", thread=self.window["thread"]))
         self.choose(5)
         self.assertEqual(HELP, self.owned_box("Halvotren Help"))
         self.choose(6)
@@ -98,6 +100,36 @@ class TrayMenu(BedTestCase, TrayMixin):
         self.assertEqual(DELETE, self.tray_calls()[-1], "the icon was not deleted")
         self.wait_tray(None)
         self.assertEqual(10, len(launched()))
+
+    def test_during_a_slow_check_the_icon_the_menu_and_exit_still_answer(self):
+        # The version file comes only after 40 s; the check waits on its own
+        # thread, and everything else goes on meanwhile.
+        server = UpdateServer()
+        self.addCleanup(server.stop)
+        update.set_proxy(server.port)
+        self.addCleanup(update.remove_proxy)
+        server.serve(update.VERSION_PATH, Answer(update.OFFER, content_type="text/plain", delay=40))
+        self.start_program()
+        self.wait_tray("green")
+        self.command(107)
+        wait_until(lambda: server.seen(update.VERSION_PATH), update.BOX_TIMEOUT,
+                   what="the check to ask for the version file")
+        # A fall during the check: the services flag drops before its
+        # warning opens, so the icon is red while the box is on screen.
+        self.assertTrue(self.driver.call("service", "IpNat", "stop", 20000)["ok"])
+        self.box("Firewall Warning")
+        self.wait_tray("red", 9)
+        # A second check while the first waits starts none.
+        self.command(107)
+        self.choose(5)
+        self.press("Halvotren Help")
+        self.assertEqual(1, len(server.seen(update.VERSION_PATH)), "a second check asked again")
+        # Exit, from the menu, ends the program at once.
+        self.choose(8)
+        self.assertEqual(0, self.wait_exit(2, "Halvotren still ran 2 s after Exit during a check"))
+        self.assertEqual(DELETE, self.tray_calls()[-1], "the icon was not deleted")
+        self.assertEqual([], update.update_folders())
+        self.assertEqual(0, self.box_count(update.NO_UPDATES) + self.box_count(update.UPDATE_AVAILABLE))
 
     def test_only_a_right_click_opens_the_menu_and_a_click_elsewhere_closes_it(self):
         self.start_program()

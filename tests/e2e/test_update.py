@@ -201,9 +201,15 @@ class UpdateBed(BedTestCase, TrayMixin):
         if signature is not None:
             self.server.serve(SIGNATURE_PATH, signature)
 
+    def start_check(self):
+        """Runs the command once the last check has ended (one at a time):
+        it frees wininet.dll after its last box."""
+        wait_until(lambda: not self.update_libraries(), 20, what="the last check to end")
+        self.command(CHECK_FOR_UPDATES)
+
     def check(self, caption):
         """Runs the command and returns the box it opens."""
-        self.command(CHECK_FOR_UPDATES)
+        self.start_check()
         return self.box(caption, timeout=BOX_TIMEOUT)
 
     def assert_box(self, box, text, buttons):
@@ -430,7 +436,7 @@ class UpdateCheck(UpdateBed):
         for name, version_file in cases:
             with self.subTest(case=name):
                 self.offer(version_file, Answer(test_package()))
-                self.command(CHECK_FOR_UPDATES)
+                self.start_check()
                 self.assert_failure_box()
                 self.assertEqual([VERSION_PATH], [r.path for r in self.server.seen()])
                 self.assertEqual(0, self.box_count(UPDATE_AVAILABLE))
@@ -478,19 +484,27 @@ class UpdateCheck(UpdateBed):
         self.expect_installed(Answer(test_package()), exe=os.environ["HALVOTREN_QUICK_EXE"],
                               read_for=QUICK_CHECK_SECONDS + 2)
 
-    def test_a_check_inside_an_open_box_keeps_its_own_answer(self):
+    def test_a_second_check_during_a_check_starts_none_and_close_ends_either(self):
         self.start_program()
         self.offer(OFFER, Answer(b"", status=404))
         self.check(UPDATE_AVAILABLE)
-        # The box's own loop takes the next command: a second check runs
-        # inside the first and reads a different file.
-        self.offer(VERSION + ":http://www.halvotren.example/downloads/other.msi\r\n", Answer(b"", status=404))
-        self.check(NO_UPDATES)
-        self.press(NO_UPDATES, IDOK)
+        # The check runs on, its box open, until it is answered: choosing
+        # it again meanwhile does nothing, then or later.
+        self.command(CHECK_FOR_UPDATES)
+        self.sync_with_window()
+        self.assert_no_box(NO_UPDATES, 3)
         self.assertEqual(1, self.box_count(UPDATE_AVAILABLE))
+        self.assertEqual([VERSION_PATH], [r.path for r in self.server.seen()])
         self.press(UPDATE_AVAILABLE, IDYES)
         self.assert_failure_box()
         self.assertEqual([VERSION_PATH, INSTALLER_PATH], [r.path for r in self.server.seen()])
+        # Once it is done, the next one runs; closed while its box is open,
+        # the program ends at once, with its icon deleted.
+        self.check(UPDATE_AVAILABLE)
+        self.post(WM_CLOSE)
+        self.assertEqual(0, self.wait_exit())
+        self.assertEqual(2, self.tray_calls()[-1], "the icon was not deleted")
+        self.assertEqual([], update_folders())
 
     def test_an_update_that_cannot_be_handed_over_safely_is_refused(self):
         # A program whose own path does not fit the waiter's command line
@@ -614,6 +628,23 @@ class HandOver(UpdateBed):
         with open(RECEIVED, "rb") as f:
             self.assertEqual(package, f.read())
 
+    def test_a_program_closed_during_its_hand_over_leaves_no_update_behind(self):
+        # The test build holds the update's folder, made and empty, for 8 s:
+        # closed then, the program removes it, starts no waiter and ends.
+        self.start_program(exe=os.environ["HALVOTREN_QUICK_EXE"], recorders=("msiexec.exe",),
+                           environment={"HALVOTREN_HOLD_UPDATE_FOLDER_MS": "8000"})
+        self.offer(OFFER, Answer(test_package()))
+        self.check(UPDATE_AVAILABLE)
+        self.press(UPDATE_AVAILABLE, IDYES)
+        wait_until(update_folders, 30, what="the update's folder")
+        self.post(WM_CLOSE)
+        self.assertEqual(0, self.wait_exit(30))
+        self.assertEqual(2, self.tray_calls()[-1], "the icon was not deleted")
+        self.assertEqual([], update_folders(), "the update's folder was left behind")
+        self.assertEqual([], waiter_processes())
+        self.assertEqual([], launched())
+        self.assertFalse(self.driver.call("window", 5000)["ok"], "a Halvotren was started")
+
     def test_a_waiter_command_line_not_the_programs_own_starts_nothing(self):
         # Malformed; then well formed but naming handles it never inherited.
         # The recorder stands in for msiexec, so an installer started would
@@ -718,7 +749,7 @@ class SlowServer(UpdateBed):
             with self.subTest(case=name):
                 if version_file is not None:
                     self.offer(version_file)
-                    self.command(CHECK_FOR_UPDATES)
+                    self.start_check()
                     self.assert_failure_box()
                 else:
                     self.expect_refused(installer)

@@ -66,21 +66,31 @@ class FirewallWatch(BedTestCase, TrayMixin):
         set_firewall(enabled=1)
         self.wait_tray("green")
 
-    def test_a_read_that_does_not_return_is_a_failed_check(self):
+    def test_a_call_that_does_not_return_is_a_failed_check(self):
+        # Each call the monitor makes into the firewall: the read, the type
+        # in force every cycle, and the profile in force and its type when
+        # that type changes (both profiles on, so no fall).
         self.start_program()
         self.wait_tray("green")
-        self.addCleanup(set_firewall, read_hangs=0)
-        set_firewall(read_hangs=1)
-        wait_until(lambda: firewall_events("read_hang_begin"), 20, what="the monitor's read to block")
-        blocked = time.monotonic()
-        # Only the call's own time counts, from 10 s on: red at the next tick.
-        self.assert_tray_stays("green", 8, "a read turned the icon red before 10 s")
-        wait_until(lambda: tray_colour() == "red", blocked + 13 - time.monotonic(),
-                   what="a red icon 13 s into a blocked read")
-        self.assertEqual(0, self.box_count(WARNING))
-        set_firewall(read_hangs=0)
-        self.wait_tray("green", 5)
-        self.assertEqual(0, self.box_count(WARNING))
+        calls = (("read", {}), ("profile_type", {}), ("current_profile", {"profile_in_force": DOMAIN}),
+                 ("type", {"profile_in_force": STANDARD}))
+        for call, change in calls:
+            with self.subTest(call=call):
+                hangs = call + "_hangs"
+                self.addCleanup(set_firewall, **{hangs: 0})
+                begun = len(firewall_events(call + "_hang_begin"))
+                set_firewall(**{hangs: 1}, **change)
+                wait_until(lambda: len(firewall_events(call + "_hang_begin")) > begun, 20,
+                           what="the monitor's %s to block" % call)
+                blocked = time.monotonic()
+                # Only the call's own time counts, from 10 s on: red at the next tick.
+                self.assert_tray_stays("green", 8, "a call turned the icon red before 10 s")
+                wait_until(lambda: tray_colour() == "red", blocked + 13 - time.monotonic(),
+                           what="a red icon 13 s into a blocked %s" % call)
+                self.assertEqual(0, self.box_count(WARNING))
+                set_firewall(**{hangs: 0})
+                self.wait_tray("green", 5)
+                self.assertEqual(0, self.box_count(WARNING))
 
     def test_the_profile_in_force_is_the_one_watched_and_switched(self):
         # The domain profile, its firewall off, comes into force: a fall.

@@ -28,10 +28,11 @@ class Answer:
     `headers` are sent besides. With `first`, only that many bytes of the
     body come at once; then one more every `every` seconds, or, without
     `every`, nothing more until the client gives up or `stall` seconds
-    have passed, when the connection closes."""
+    have passed, when the connection closes. With `delay`, nothing at all
+    is sent for that many seconds, unless the client gives up first."""
 
     def __init__(self, body=b"", status=200, content_type="application/octet-stream", length=None,
-                 headers=None, first=None, every=None, stall=TRICKLE_LIMIT):
+                 headers=None, first=None, every=None, stall=TRICKLE_LIMIT, delay=0):
         self.body = body if isinstance(body, bytes) else body.encode("latin-1")
         self.status = status
         self.content_type = content_type
@@ -40,6 +41,7 @@ class Answer:
         self.first = first
         self.every = every
         self.stall = stall
+        self.delay = delay
 
 
 class Request:
@@ -121,6 +123,9 @@ class UpdateServer(LoopbackServer):
         # One request a connection: a truncated answer ends with the
         # connection, and nothing lingers once the test is over.
         handler.close_connection = True
+        # Readable here means the client closed its end.
+        if answer.delay and select.select([handler.connection], [], [], answer.delay)[0]:
+            return
         handler.send_response(answer.status)
         handler.send_header("Content-Type", answer.content_type)
         if answer.length is not False:

@@ -33,9 +33,16 @@ TEST(TrayIcon, GreenOnlyWhenTheFirewallAndBothServicesAreUpAsAFinishedCheckFound
         {1, 1, 0xFFFFFF01u, 0x00000100u, IDI_TRAY_ON},
         {1, 1, 5001, 5000, IDI_TRAY_ON},
     };
-    for (const auto &row : rows)
-        EXPECT_EQ(row.icon, ChooseTrayIcon(row.firewallOn, row.servicesUp, row.callStarted, row.now))
+    // The monitor's call and a Start's or Stop's count alike, each alone.
+    for (const auto &row : rows) {
+        EXPECT_EQ(row.icon, ChooseTrayIcon(row.firewallOn, row.servicesUp, row.callStarted, 0, row.now))
             << row.firewallOn << " " << row.servicesUp << " " << row.callStarted << " " << row.now;
+        EXPECT_EQ(row.icon, ChooseTrayIcon(row.firewallOn, row.servicesUp, 0, row.callStarted, row.now))
+            << row.firewallOn << " " << row.servicesUp << " command " << row.callStarted << " " << row.now;
+    }
+    // A stalled one is not hidden by the other's fresh mark.
+    EXPECT_EQ(IDI_TRAY_OFF, ChooseTrayIcon(1, 1, 1001, 11000, 11001));
+    EXPECT_EQ(IDI_TRAY_OFF, ChooseTrayIcon(1, 1, 11000, 1001, 11001));
     EXPECT_EQ(TRAY_ADD, FirstTrayCall(0));
     EXPECT_EQ(TRAY_MODIFY, FirstTrayCall(1));
 }
