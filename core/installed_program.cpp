@@ -10,18 +10,14 @@ static const char ProgramComponent[] = "{3E9B7F21-8C4A-4D5E-B6F0-1A2C3D4E5F61}";
 
 // By its full path: msi.dll is not one of the system's known DLLs, so a copy
 // beside the program would otherwise be loaded first.
-static constexpr char LocateList[] = "msi.dll\0MsiLocateComponentA\0";
-
-struct LocateFunctions {
-    int(WINAPI *MsiLocateComponentA)(LPCSTR component, LPSTR path, LPDWORD size);
-};
-static_assert(CountListedFunctions(LocateList, sizeof LocateList) == sizeof(LocateFunctions) / sizeof(FARPROC),
-              "a function is looked up for every member of LocateFunctions");
+constexpr char MsiList[] = "msi.dll\0MsiLocateComponentA\0MsiVerifyPackageA\0";
+static_assert(CountListedFunctions(MsiList, sizeof MsiList) == sizeof(InstallerFunctions) / sizeof(FARPROC),
+              "a function is looked up for every member of InstallerFunctions");
 
 int InstalledProgramPath(char path[MAX_PATH])
 {
-    LocateFunctions msi;
-    HMODULE library = LoadSystemFunctions(LocateList, &msi);
+    InstallerFunctions msi;
+    HMODULE library = LoadSystemFunctions(MsiList, &msi);
     if (library == NULL)
         return 0;
     // The size counts the terminator; a path that does not fit is

@@ -7,6 +7,17 @@
 
 #include <windows.h>
 
+// What the program calls in msi.dll, which it loads only while it needs it:
+// to find the installed program, and in a hand-over to let Windows
+// Installer check the package. One list for both keeps the names once.
+struct InstallerFunctions {
+    int(WINAPI *MsiLocateComponentA)(LPCSTR component, LPSTR path, LPDWORD size);
+    UINT(WINAPI *MsiVerifyPackageA)(LPCSTR path);
+};
+
+// msi.dll and the functions of InstallerFunctions, for LoadSystemFunctions.
+extern const char MsiList[];
+
 // The installed Halvotren.exe into path: 1 when Windows Installer names one
 // installed on this machine, 0 otherwise (path then unspecified).
 int InstalledProgramPath(char path[MAX_PATH]);

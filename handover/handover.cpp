@@ -11,14 +11,8 @@
 #include "handover.h"
 #include "test_points.h"
 #include "update_files.h"
+#include "../core/installed_program.h"
 #include "../core/system_library.h"
-
-// Loaded only while a hand-over needs it, by its full path:
-// msi.dll is not one of the system's known DLLs, so a copy beside the
-// program would otherwise be loaded first.
-constexpr char MsiList[] = "msi.dll\0MsiVerifyPackageA\0";
-static_assert(CountListedFunctions(MsiList, sizeof MsiList) == sizeof(InstallerFunctions) / sizeof(FARPROC),
-              "a function is looked up for every member of InstallerFunctions");
 
 // Held by a hand-over from making its folder until the waiter runs or the
 // folder is removed, and by the program's end for good: the two never

@@ -62,12 +62,4 @@ int RemoveUpdateFolder(const char *folder);
 // still closes package.
 int StartWaiter(const char *folder, HANDLE package);
 
-// What the hand-over calls in msi.dll, which it loads only while it needs it.
-struct InstallerFunctions {
-    UINT(WINAPI *MsiVerifyPackageA)(LPCSTR path);
-};
-
-// msi.dll and the functions of InstallerFunctions, for LoadSystemFunctions.
-extern const char MsiList[];
-
 #endif

@@ -215,6 +215,15 @@ def tray_menu_in_foreground(call, calls):
     return None
 
 
+def single_threaded_apartment_pumps(call, calls):
+    if not call.args[1] & COINIT_APARTMENTTHREADED:
+        return None
+    later = thread_calls(call, calls)[thread_calls(call, calls).index(call) + 1:]
+    if not any(c.function in MESSAGE_PUMPS for c in later):
+        return "a single-threaded apartment whose thread never takes a message"
+    return None
+
+
 def com_entered_first(call, calls):
     entered = [c for c in thread_calls(call, calls)[:thread_calls(call, calls).index(call)]
                if c.function == "ole32.CoInitializeEx" and c.retval[0] is not None
@@ -303,6 +312,13 @@ RULES = {
         # window ... WM_NULL" after it, or the menu may not close.
         tray_menu_in_foreground,
     ],
+    "ole32.CoInitializeEx": [
+        # KB 136885, "OLE threads must dispatch messages": COM gives each
+        # single-threaded apartment a hidden window, and a program that
+        # broadcasts with SendMessage waits until every such thread takes
+        # its message.
+        single_threaded_apartment_pumps,
+    ],
     "ole32.CoCreateInstance": [
         # CoInitializeEx: "CoInitializeEx must be called at least once, and
         # is usually called only once, for each thread that uses the COM
@@ -311,7 +327,8 @@ RULES = {
     ],
 }
 # Recorded so that the rules of order can see them; no rule of their own.
-CONTEXT = ("user32.SetForegroundWindow", "user32.PostMessageA", "ole32.CoInitializeEx")
+MESSAGE_PUMPS = ("user32.GetMessageA", "user32.PeekMessageA", "user32.MsgWaitForMultipleObjects")
+CONTEXT = ("user32.SetForegroundWindow", "user32.PostMessageA") + MESSAGE_PUMPS
 
 
 # Wine's own list of callers left out, less kernel32: a call the program
