@@ -55,7 +55,8 @@ def _write_atomically(path, text):
 # --- the stand-in firewall -------------------------------------------------
 
 FIREWALL_KEYS = ("enabled", "read_fails", "switch_refused", "create_fails", "unreachable_until",
-                 "read_delay_ms", "manager_release_held", "read_hangs", "profile_in_force", "domain_enabled")
+                 "read_delay_ms", "manager_release_held", "read_hangs", "profile_in_force", "domain_enabled",
+                 "profile_type_fails")
 DOMAIN, STANDARD = 0, 1
 
 
