@@ -167,9 +167,9 @@ class ReleaseFolder(unittest.TestCase):
         with tempfile.TemporaryDirectory() as work:
             for args in ((), ("--base-url", "")):
                 with self.subTest(args=args):
-                    status = subprocess.run(["bash", os.path.join(SOURCE, "scripts", "release.sh"), *args, "--unsigned",
-                                             "--out", os.path.join(work, "site"), "--build-dir",
-                                             os.path.join(work, "build")],
+                    status = subprocess.run(["bash", os.path.join(SOURCE, "scripts", "release.sh"), *args,
+                                             "--unsigned", "--out", os.path.join(work, "site"),
+                                             "--build-dir", os.path.join(work, "build")],
                                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
                     self.assertEqual(2, status.returncode, status.stderr)
                     self.assertIn("usage: release.sh --base-url URL", status.stderr)
