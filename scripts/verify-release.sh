@@ -101,6 +101,17 @@ case "$authenticode" in
 esac
 package=$downloads/Halvotren-$version.msi
 [ -f "$package" ] || fail "$downloads holds no Halvotren-$version.msi"
+# release.sh takes no empty base URL, and the base URL is shown below as
+# where updates come from: a control character could hide or rewrite that
+# very line.
+if [ -z "$base_url" ]; then
+  say "the buildinfo's base URL is empty: the release is NOT what this checkout builds"
+  exit 1
+elif LC_ALL=C grep -q '[^ -~]' <<<"$base_url"; then
+  say "the buildinfo's base URL holds a control character or one that is not printable ASCII:" \
+    "the release is NOT what this checkout builds"
+  exit 1
+fi
 
 "$HALVOTREN_ROOT/scripts/install-deps.sh"
 work=$(mktemp -d)

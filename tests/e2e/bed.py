@@ -56,7 +56,8 @@ def _write_atomically(path, text):
 
 FIREWALL_KEYS = ("enabled", "read_fails", "switch_refused", "create_fails", "unreachable_until",
                  "read_delay_ms", "manager_release_held", "read_hangs", "profile_in_force", "domain_enabled",
-                 "profile_type_hangs", "current_profile_hangs", "type_hangs", "switch_hangs")
+                 "profile_type_hangs", "current_profile_hangs", "type_hangs", "switch_hangs",
+                 "profile_type_fails")
 DOMAIN, STANDARD = 0, 1
 
 

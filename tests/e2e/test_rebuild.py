@@ -393,6 +393,23 @@ class VerifyRelease(unittest.TestCase):
         with open(info, "w") as f:
             f.write(text.replace("\n" + line, "\n" + new))
 
+    def test_a_base_url_empty_or_not_printable_ascii(self):
+        # Each with the halvotren.ver that base URL lays out.
+        garbled = "holds a control character or one that is not printable ASCII"
+        cases = (("empty", "", "the buildinfo's base URL is empty"),
+                 ("control", BASE_URL + "\x1b[2K\rhttp://elsewhere", garbled),
+                 ("latin", BASE_URL.replace("example", "ex\u00e4mple"), garbled))
+        for name, base_url, words in cases:
+            with self.subTest(base_url=base_url):
+                def change(downloads):
+                    self.buildinfo_changed(downloads, "Base-URL: %s\n" % BASE_URL, "Base-URL: %s\n" % base_url)
+                    with open(os.path.join(downloads, "halvotren.ver"), "w", newline="") as f:
+                        f.write("1.1:%s/Halvotren-1.1.msi" % base_url)
+                checked = self.changed("base-url-" + name, change)
+                self.assertEqual(1, checked.returncode, checked.stdout)
+                self.assertIn(words, checked.stdout)
+                self.assertIn("the release is NOT what this checkout builds", checked.stdout)
+
     def test_a_byte_of_the_version_files_url_changed(self):
         def change(downloads):
             with open(os.path.join(downloads, "halvotren.ver"), "r+b") as f:

@@ -166,6 +166,18 @@ class ReleaseFolder(unittest.TestCase):
             with open(os.path.join(work, "site-%d" % INSTALLER_LIMIT, "downloads", "halvotren.ver"), "rb") as f:
                 self.assertEqual(b"1.1:" + BASE_URL.encode() + b"/Halvotren-1.1.msi", f.read())
 
+    def test_a_release_without_a_base_url_is_not_made(self):
+        with tempfile.TemporaryDirectory() as work:
+            for args in ((), ("--base-url", "")):
+                with self.subTest(args=args):
+                    status = subprocess.run(["bash", os.path.join(SOURCE, "scripts", "release.sh"), *args,
+                                             "--unsigned", "--out", os.path.join(work, "site"),
+                                             "--build-dir", os.path.join(work, "build")],
+                                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+                    self.assertEqual(2, status.returncode, status.stderr)
+                    self.assertIn("usage: release.sh --base-url URL", status.stderr)
+                    self.assertFalse(os.path.exists(os.path.join(work, "site")))
+
     def test_a_release_missing_a_signature_or_a_timestamp_must_say_so(self):
         with tempfile.TemporaryDirectory() as work:
             key, chain = os.path.join(work, "update.pem"), os.path.join(work, "chain.pem")
@@ -207,9 +219,11 @@ class ReleaseFolder(unittest.TestCase):
         self.assertEqual("NOT Installed AND UILevel > 2 AND NOT HALVOTREN_WAITER", conditions["StartHalvotren"])
         self.assertEqual('UILevel > 2 AND NOT UPGRADINGPRODUCTCODE AND ((NOT Installed AND NOT HALVOTREN_WAITER) '
                          'OR REMOVE~="ALL")', conditions["CloseHalvotren"])
-        # The waiter's property reaches the server side of the installation.
+        # The waiter's property and those wixl's upgrade sets reach the
+        # server side of an elevated installation with a user interface.
         [secure] = [row[1] for row in msi_table("Property") if row[0] == "SecureCustomProperties"]
-        self.assertIn("HALVOTREN_WAITER", secure.split(";"))
+        self.assertEqual(["HALVOTREN_WAITER", "WIX_DOWNGRADE_DETECTED", "WIX_UPGRADE_DETECTED"],
+                         sorted(secure.split(";")))
         # The shortcuts live in a profile, so their components are keyed in
         # the user's registry (root 1).
         self.assertEqual({"1"}, {row[1] for row in msi_table("Registry")})

@@ -407,6 +407,14 @@ class UpdateCheck(UpdateBed):
                 self.assertEqual(offer_text(version, url)[:TEXT_LIMIT], box["text"])
                 self.press(UPDATE_AVAILABLE, IDNO)
         self.assertEqual([], [r for r in self.server.seen() if r.path != VERSION_PATH])
+        # Yes to a URL that ends at the buffer's end fetches it as read, not
+        # a byte beyond.
+        at_the_end = (NEWER + ":" + INSTALLER_URL + "/").ljust(TEXT_LIMIT, "a")
+        self.offer(at_the_end + "b" * 100)
+        self.check(UPDATE_AVAILABLE)
+        self.press(UPDATE_AVAILABLE, IDYES)
+        self.assert_failure_box()
+        self.assertEqual([VERSION_PATH, "/" + at_the_end.split("/", 3)[3]], [r.path for r in self.server.seen()])
         self.assert_still_watching()
 
     # failures
@@ -416,6 +424,8 @@ class UpdateCheck(UpdateBed):
         cases = (
             ("version file missing", Answer(OFFER, status=404)),
             ("server error", Answer(OFFER, status=500)),
+            ("a non-authoritative answer", Answer(OFFER, status=203)),
+            ("no content", Answer(OFFER, status=204)),
             ("no colon", "1.1\r\n"),
             ("empty file", ""),
             ("colon at the end", "1.1:"),
@@ -452,6 +462,8 @@ class UpdateCheck(UpdateBed):
         cases = (
             ("installer missing", Answer(package, status=404)),
             ("server error", Answer(package, status=500)),
+            ("a part of the installer", Answer(package, status=206,
+                                               headers={"Content-Range": "bytes 0-%d/*" % (len(package) - 1)})),
             ("empty installer", Answer(b"")),
             ("truncated installer", Answer(package, length=len(package) + 4096)),
             ("installer over the size limit", Answer(padded(package, INSTALLER_LIMIT + 1))),
@@ -536,6 +548,18 @@ class UpdateCheck(UpdateBed):
                 self.assertEqual(0, self.wait_exit())
                 self.driver.call("release-update-lock")
 
+    def test_checks_refused_for_a_held_lock_keep_no_handle(self):
+        self.assertTrue(self.driver.call("hold-update-lock")["ok"])
+        self.addCleanup(self.driver.call, "release-update-lock")
+        self.start_program(exe=os.environ["HALVOTREN_QUICK_EXE"], recorders=("msiexec.exe",))
+        # The first check loads what every later one finds loaded.
+        self.expect_refused(Answer(test_package()))
+        held = self.driver.call("counts")["handles_listed"]
+        for _ in range(4):
+            self.expect_refused(Answer(test_package()))
+        self.assertLessEqual(self.driver.call("counts")["handles_listed"], held + 2,
+                             "a handle kept by each check that waited for the lock in vain")
+
 
 class HandOver(UpdateBed):
     """The package saved, proven and handed to the waiter, which sees the
@@ -557,6 +581,11 @@ class HandOver(UpdateBed):
                 self.expect_installed(answer)
                 # Built without an update key, it asks for no signature.
                 self.assertEqual([], self.server.seen(SIGNATURE_PATH))
+
+    def test_a_lock_left_by_a_program_that_ended_holding_it_is_taken(self):
+        self.assertTrue(self.driver.call("abandon-update-lock")["ok"])
+        self.addCleanup(self.driver.call, "release-update-lock")
+        self.expect_installed(Answer(test_package()))
 
     def test_the_waiter_brings_the_old_program_back_unless_windows_restarts(self):
         package = test_package()

@@ -119,6 +119,21 @@ class FirewallWatch(BedTestCase, TrayMixin):
         self.assertFalse([e for e in events if e.startswith("USE_AFTER_RELEASE")], events)
         self.assertEqual({"domain": 0, "standard": 1}, profile_references(), "a profile held after the switch")
 
+    def test_a_failed_query_of_the_profile_in_force_keeps_the_profile_held(self):
+        self.start_program()
+        self.wait_tray("green")
+        held = profile_references()
+        before = firewall_events("get_LocalPolicy") + firewall_events("profile_")
+        set_firewall(profile_type_fails=1)
+        self.assert_tray_stays("green", 6, "a failed query changed the colour")
+        wait_until(lambda: len(firewall_events("get_CurrentProfileType failed")) >= 3, 20,
+                   what="three failed queries")
+        self.assertEqual("green", tray_colour())
+        self.assertEqual(before, firewall_events("get_LocalPolicy") + firewall_events("profile_"),
+                         "a failed query acquired or published the profile again")
+        self.assertEqual(held, profile_references())
+        self.assertEqual(0, self.box_count(WARNING))
+
     def test_an_unreachable_firewall_is_asked_again_every_five_seconds(self):
         set_firewall(create_fails=2)
         self.start_program()
