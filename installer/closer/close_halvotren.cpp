@@ -120,11 +120,11 @@ static void RestartClosed(const char *note)
 
 extern "C" void CloseHalvotrenStart(void)
 {
-    ClosingOrders orders;
+    char product[PRODUCT_CODE_SIZE];
     char note[NOTE_NAME_SIZE];
-    const int task = ReadClosingOrders(GetCommandLineA(), &orders);
+    const int task = ReadClosingOrders(GetCommandLineA(), product);
     if (task != NO_CLOSING_TASK)
-        NoteName(note, orders.product);
+        NoteName(note, product);
     switch (task) {
     case CLOSE_RUNNING:
         // An earlier installation of this product that was ended from

@@ -28,12 +28,12 @@ static int OnlyBlanks(const char *rest)
     return rest != nullptr && *rest == '\0';
 }
 
-int ReadClosingOrders(const char *commandLine, ClosingOrders *orders)
+int ReadClosingOrders(const char *commandLine, char product[PRODUCT_CODE_SIZE])
 {
     static const char *const Switches[] = {CLOSE_SWITCH, RESTART_SWITCH, FORGET_SWITCH};
     for (int task = CLOSE_RUNNING; task < NO_CLOSING_TASK; ++task) {
         const char *rest = AfterSwitch(commandLine, Switches[task]);
-        if (rest == nullptr || *rest++ != ' ' || (rest = ReadProductCode(rest, orders->product)) == nullptr)
+        if (rest == nullptr || *rest++ != ' ' || (rest = ReadProductCode(rest, product)) == nullptr)
             continue;
         if (OnlyBlanks(rest))
             return task;

@@ -18,13 +18,10 @@ enum ClosingTask { CLOSE_RUNNING, RESTART_CLOSED, FORGET_CLOSED, NO_CLOSING_TASK
 // A product code as Windows Installer writes it, braced, and its terminator.
 #define PRODUCT_CODE_SIZE 39
 
-struct ClosingOrders {
-    char product[PRODUCT_CODE_SIZE];
-};
-
 // The task a command line asks for, as the program received it: its own
-// name first, then a switch, a blank and the product code; blanks may
-// follow. Anything else is NO_CLOSING_TASK, with orders left unspecified.
-int ReadClosingOrders(const char *commandLine, ClosingOrders *orders);
+// name first, then a switch, a blank and the product code, copied into
+// product; blanks may follow. Anything else is NO_CLOSING_TASK, with
+// product left unspecified.
+int ReadClosingOrders(const char *commandLine, char product[PRODUCT_CODE_SIZE]);
 
 #endif

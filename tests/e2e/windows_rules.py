@@ -116,8 +116,16 @@ def own_calls(lines, programs):
     return calls
 
 
-def thread_calls(call, calls):
-    return [other for other in calls if other.thread == call.thread]
+def around(call, calls):
+    """The calls of call's thread before it, and after it."""
+    mine = [other for other in calls if other.thread == call.thread]
+    at = mine.index(call)
+    return mine[:at], mine[at + 1:]
+
+
+def entered(c):
+    """A CoInitializeEx that succeeded (S_OK or S_FALSE)."""
+    return c.function == "ole32.CoInitializeEx" and c.retval[0] is not None and c.retval[0] < 0x80000000
 
 
 # --- the checks: each returns what is wrong with a call, or None ---------------
@@ -203,11 +211,10 @@ def string_value_has_terminator(call, calls):
 
 
 def tray_menu_in_foreground(call, calls):
-    mine = thread_calls(call, calls)
-    at = mine.index(call)
+    earlier, later = around(call, calls)
     window = call.args[5]
-    before = mine[at - 1] if at > 0 else None
-    after = mine[at + 1] if at + 1 < len(mine) else None
+    before = earlier[-1] if earlier else None
+    after = later[0] if later else None
     if before is None or before.function != "user32.SetForegroundWindow" or before.args[0] != window:
         return "not preceded by SetForegroundWindow of its window %08x" % window
     if after is None or after.function != "user32.PostMessageA" or after.args[:2] != [window, WM_NULL]:
@@ -218,18 +225,23 @@ def tray_menu_in_foreground(call, calls):
 def single_threaded_apartment_pumps(call, calls):
     if not call.args[1] & COINIT_APARTMENTTHREADED:
         return None
-    later = thread_calls(call, calls)[thread_calls(call, calls).index(call) + 1:]
-    if not any(c.function in MESSAGE_PUMPS for c in later):
+    if not any(c.function in MESSAGE_PUMPS for c in around(call, calls)[1]):
         return "a single-threaded apartment whose thread never takes a message"
     return None
 
 
 def com_entered_first(call, calls):
-    entered = [c for c in thread_calls(call, calls)[:thread_calls(call, calls).index(call)]
-               if c.function == "ole32.CoInitializeEx" and c.retval[0] is not None
-               and (c.retval[0] < 0x80000000 or c.retval[0] == RPC_E_CHANGED_MODE)]
-    if not entered:
+    earlier = around(call, calls)[0]
+    if not any(entered(c) or (c.function == "ole32.CoInitializeEx" and c.retval[0] == RPC_E_CHANGED_MODE)
+               for c in earlier):
         return "on a thread that has entered no apartment"
+    return None
+
+
+def uninitialize_balanced(call, calls):
+    earlier = around(call, calls)[0]
+    if sum(1 for c in earlier if entered(c)) <= sum(1 for c in earlier if c.function == call.function):
+        return "without a successful CoInitializeEx of its own on the thread"
     return None
 
 
@@ -318,6 +330,14 @@ RULES = {
         # broadcasts with SendMessage waits until every such thread takes
         # its message.
         single_threaded_apartment_pumps,
+    ],
+    "ole32.CoUninitialize": [
+        # CoUninitialize: "To close the COM library gracefully on a thread,
+        # each successful call to CoInitialize or CoInitializeEx, including
+        # any call that returns S_FALSE, must be balanced by a corresponding
+        # call to CoUninitialize"; a failed one, RPC_E_CHANGED_MODE
+        # included, must not be.
+        uninitialize_balanced,
     ],
     "ole32.CoCreateInstance": [
         # CoInitializeEx: "CoInitializeEx must be called at least once, and

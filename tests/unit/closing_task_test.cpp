@@ -41,11 +41,11 @@ TEST(ClosingTask, EachSwitchWithItsProduct)
         {"\"unclosed /forget " CODE, NO_CLOSING_TASK},
     };
     for (const auto &row : rows) {
-        ClosingOrders orders;
-        const int task = ReadClosingOrders(row.line.c_str(), &orders);
+        char product[PRODUCT_CODE_SIZE];
+        const int task = ReadClosingOrders(row.line.c_str(), product);
         EXPECT_EQ(row.task, task) << row.line;
         if (task != NO_CLOSING_TASK) {
-            EXPECT_STREQ(CODE, orders.product) << row.line;
+            EXPECT_STREQ(CODE, product) << row.line;
         }
     }
 }
