@@ -12,6 +12,7 @@
 
 #include "tray.h"
 #include "../update/update.h"
+#include "../watch/later_firewall.h"
 #include "../watch/profile.h"
 
 static std::atomic<LONG> SwitchUnderWay(0);
@@ -35,7 +36,10 @@ static DWORD WINAPI SwitchFirewallThread(LPVOID wanted)
     // is called from here directly, and this thread, which shows at most
     // its notice, has no messages to pump for COM.
     const HRESULT apartment = CoInitializeEx(NULL, COINIT_MULTITHREADED | COINIT_DISABLE_OLE1DDE);
-    if (SUCCEEDED(apartment)) {
+    if (SUCCEEDED(apartment) && FirewallPathTaken.load() == PATH_LATER) {
+        SwitchLaterFirewallCommand(wanted != NULL);
+        CoUninitialize();
+    } else if (SUCCEEDED(apartment)) {
         INetFwProfile *profile = BorrowSharedProfile();
         if (profile != NULL) {
             if (wanted != NULL)

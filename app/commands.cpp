@@ -23,10 +23,6 @@ const char HelpText[] =
     "Halvotren will also popup a message box alerting\n"
     "you to the firewall going down.\n";
 
-const char ConfigureTemplate[] =
-    "%s\\system32\\rundll32.exe %s\\system32\\shell32.dll,Control_RunDLL firewall.cpl,Windows Firewall";
-const char ViewLogTemplate[] = "%s\\notepad.exe %s\\pfirewall.log";
-
 static const char AboutTemplate[] =
     "Halvotren\nVersion %g\nBy: Maren Holt(maren.holt@halvotren.example)\nhttp://www.halvotren.example/";
 
@@ -43,6 +39,7 @@ void FormatAboutText(char *buffer, size_t size, double version)
 void FormatLaunchCommandLine(char *buffer, size_t size, const char *commandTemplate,
                              const char *windowsDirectory)
 {
-    // The templates are the two constants above, each with two %s.
+    // The templates are the firewall paths' (watch/firewall_path.cpp), each
+    // with one or two %s.
     FormatText(buffer, size, commandTemplate, windowsDirectory, windowsDirectory);
 }

@@ -24,8 +24,6 @@ struct MenuItem {
 extern const MenuItem TrayMenuItems[8];
 
 extern const char HelpText[];
-extern const char ConfigureTemplate[];
-extern const char ViewLogTemplate[];
 
 // 1 for the identifiers the tray menu can send, 0 for anything else.
 int IsTrayCommand(unsigned identifier);

@@ -5,7 +5,8 @@
 //
 // A copy of the program that an update started to see the installation
 // through runs as the waiter and as nothing else: no window, no icon, no
-// monitor. A program that the installation started ends at once, quietly,
+// monitor; so does the copy that switches the later firewall with the
+// user's consent. A program that the installation started ends at once, quietly,
 // when it is not the desktop's own user's; the Startup shortcut starts the
 // user's at the next logon.
 #include <windows.h>
@@ -19,7 +20,9 @@ extern "C" void HalvotrenStart(void)
 {
     const char *commandLine = GetCommandLineA();
     int code = RunUpdateWaiter(commandLine);
-    if (code == WAITER_NOT_ASKED) {
+    if (code == WAITER_NOT_ASKED)
+        code = RunConsentedSwitch(commandLine);
+    if (code == CONSENT_NOT_ASKED) {
         code = 0;
         if (AfterSwitch(commandLine, INSTALLED_SWITCH) == NULL || InDesktopSession())
             code = WinMain(GetModuleHandleA(NULL), NULL, (LPSTR) "", SW_SHOWDEFAULT);

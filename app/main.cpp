@@ -19,8 +19,11 @@ static BOOL RegisterTrayWindowClass(void)
     windowClass.cbClsExtra = 0;
     windowClass.cbWndExtra = 0;
     windowClass.hInstance = ProgramInstance;
-    windowClass.hIcon = LoadIconA(NULL, IDI_APPLICATION);
-    windowClass.hCursor = LoadCursorA(NULL, IDC_ARROW);
+    // The system's own application icon and arrow, shared, through the one
+    // loader the tray icon needs as well (IDI_APPLICATION and IDC_ARROW
+    // are the OEM images OIC_SAMPLE and OCR_NORMAL).
+    windowClass.hIcon = (HICON)LoadImageA(NULL, IDI_APPLICATION, IMAGE_ICON, 0, 0, LR_SHARED | LR_DEFAULTSIZE);
+    windowClass.hCursor = (HCURSOR)LoadImageA(NULL, IDC_ARROW, IMAGE_CURSOR, 0, 0, LR_SHARED | LR_DEFAULTSIZE);
     windowClass.hbrBackground = (HBRUSH)GetStockObject(WHITE_BRUSH);
     windowClass.lpszMenuName = NULL;
     windowClass.lpszClassName = "Halvotren";
@@ -34,6 +37,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR command
     (void)showCommand;
 
     ProgramInstance = instance;
+    // Before any window, as Windows asks of a program that becomes aware.
+    BecomeDpiAware();
     InitProfileLock();
     InitUpdateFilesLock();
     ListenForTaskbarRestarts();

@@ -3,6 +3,7 @@
 
 #include "tray.h"
 #include "../core/system_library.h"
+#include "../watch/later_firewall.h"
 
 void ShowTrayMenu(void)
 {
@@ -44,6 +45,28 @@ int LaunchCommandLine(const char *commandTemplate)
     return 0;
 }
 
+// The later firewall's log is often missing (logging is off by default)
+// and readable by administrators alone: say so rather than open an empty
+// editor. XP's viewer starts as it always did.
+static void ViewLog(const FirewallPath *path)
+{
+    if (path->logTemplate != NULL) {
+        char windowsDirectory[MAX_PATH];
+        char log[MAX_PATH];
+        ZeroMemory(windowsDirectory, sizeof windowsDirectory);
+        GetWindowsDirectoryA(windowsDirectory, sizeof windowsDirectory);
+        FormatLaunchCommandLine(log, sizeof log, path->logTemplate, windowsDirectory);
+        HANDLE file = CreateFileA(log, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+        if (file == INVALID_HANDLE_VALUE) {
+            MessageBoxA(NULL, LogRefusalText, "View Log", MB_OK);
+            return;
+        }
+        CloseHandle(file);
+    }
+    LaunchCommandLine(path->viewLogTemplate);
+}
+
 static void ShowAbout(void)
 {
     char text[1024];
@@ -71,10 +94,10 @@ void RunCommand(int identifier)
         StartFirewallSwitch(1);
         break;
     case CMD_CONFIGURE:
-        LaunchCommandLine(ConfigureTemplate);
+        LaunchCommandLine(FirewallPathOf(FirewallPathTaken.load())->configureTemplate);
         break;
     case CMD_VIEW_LOG:
-        LaunchCommandLine(ViewLogTemplate);
+        ViewLog(FirewallPathOf(FirewallPathTaken.load()));
         break;
     case CMD_CHECK_UPDATES:
         StartUpdateCheck();

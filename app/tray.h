@@ -38,5 +38,15 @@ int LaunchCommandLine(const char *commandTemplate);
 // its own; nothing when one of its kind is under way.
 void StartFirewallSwitch(int wanted);
 void StartUpdateCheck(void);
+// Start or Stop on the later firewall, from a command's thread in the
+// multithreaded apartment.
+void SwitchLaterFirewallCommand(int wanted);
+
+// The copy started to switch the later firewall with the user's consent:
+// its exit code, or CONSENT_NOT_ASKED when the command line is none of its.
+#define CONSENT_NOT_ASKED (-1)
+int RunConsentedSwitch(const char *commandLine);
+// Whether Windows can make this process aware of the display's scale.
+void BecomeDpiAware(void);
 
 #endif

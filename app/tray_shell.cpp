@@ -26,7 +26,10 @@ void RefreshTrayIcon(void)
 {
     int identifier = ChooseTrayIcon(StatusFlags.firewallOn.load(), StatusFlags.servicesUp.load(),
                                     MonitorCallStarted.load(), CommandCallStarted.load(), GetTickCount());
-    HICON icon = LoadIconA(ProgramInstance, MAKEINTRESOURCEA(identifier));
+    // The small-icon size: 16 pixels at 96 DPI, more on a scaled display,
+    // for which the group holds a larger picture.
+    HICON icon = (HICON)LoadImageA(ProgramInstance, MAKEINTRESOURCEA(identifier), IMAGE_ICON,
+                                   GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR);
 
     NOTIFYICONDATAA record;
     FillTrayRecord(&record, NIF_MESSAGE | NIF_ICON | NIF_TIP);

@@ -25,6 +25,22 @@ void ListenForTaskbarRestarts(void)
         allow(TaskbarCreatedMessage, 1 /* MSGFLT_ADD */);
 }
 
+typedef BOOL(WINAPI *SetProcessDPIAwareFunction)(void);
+
+void BecomeDpiAware(void)
+{
+    // Otherwise Windows Vista and later stretch the 16-pixel icon the
+    // program drew into the larger cell of a scaled display, blurred. The
+    // function does not exist on XP, so it is looked up.
+    HMODULE user32 = GetModuleHandleA("user32.dll");
+    if (user32 == NULL)
+        return;
+    SetProcessDPIAwareFunction aware =
+        (SetProcessDPIAwareFunction)(void *)GetProcAddress(user32, "SetProcessDPIAware");
+    if (aware != NULL)
+        aware();
+}
+
 LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     // Explorer has been restarted, so the tray icon was lost with the old
@@ -44,6 +60,14 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         PostQuitMessage(0);
         RemoveTrayIcon();
         break;
+    case WM_ENDSESSION:
+        // A logoff, or the Restart Manager closing programs for an
+        // installation, ends the program as Exit does: the icon goes and
+        // the exit code is 0. Windows may end the process once this
+        // returns; the icon is gone already.
+        if (wParam)
+            RunCommand(CMD_EXIT);
+        return 0;
     case WM_COMMAND:
         if (IsTrayCommand(LOWORD(wParam)))
             RunCommand(LOWORD(wParam));

@@ -44,7 +44,7 @@ int DirectoryLengthFits(unsigned long length, unsigned long asked)
     return length != 0 && length < asked;
 }
 
-const char *AfterSwitch(const char *commandLine, const char *name)
+const char *ArgumentsOf(const char *commandLine)
 {
     const char *arguments = commandLine;
     if (*arguments == '"') {
@@ -57,6 +57,14 @@ const char *AfterSwitch(const char *commandLine, const char *name)
         ++arguments;
     while (*arguments == ' ' || *arguments == '\t')
         ++arguments;
+    return arguments;
+}
+
+const char *AfterSwitch(const char *commandLine, const char *name)
+{
+    const char *arguments = ArgumentsOf(commandLine);
+    if (arguments == nullptr)
+        return nullptr;
     const size_t length = strlen(name);
     if (strncmp(arguments, name, length) != 0 || (arguments[length] != ' ' && arguments[length] != '\0'))
         return nullptr;

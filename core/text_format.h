@@ -23,6 +23,11 @@ int AppendText(char *buffer, size_t size, const char *tail);
 // the room it needs, which is never below `asked`.
 int DirectoryLengthFits(unsigned long length, unsigned long asked);
 
+// The arguments of a command line, after the program's own name, which
+// comes first, quoted or up to the first blank; NULL when its quote is not
+// closed.
+const char *ArgumentsOf(const char *commandLine);
+
 // The text after the first argument of a command line when that argument is
 // exactly name; NULL otherwise. The program's own name comes first, quoted
 // or up to the first blank.

@@ -13,6 +13,11 @@
 # through files in that folder.
 
 BED_CLSID='{304CE942-6E39-40D8-943A-B913C40C9CD4}'
+# HNetCfg.FwPolicy2, the firewall of Vista and later. Wine has a class of
+# its own there, answering E_NOTIMPL to every call; the stand-in is
+# registered over it and refuses to exist unless a scenario runs as a later
+# Windows (tests/e2e/bed.py).
+BED_POLICY2_CLSID='{E2B3C97F-6AE1-41AC-817A-F6F92166D7DD}'
 
 bed_log() { echo "bed: $*" >&2; }
 
@@ -72,6 +77,11 @@ bed_install_stand_ins() {
   # prefix only.
   bed_reg add "HKLM\\Software\\Classes\\CLSID\\$BED_CLSID\\InprocServer32" /ve /d 'C:\halvotren-bed\fakefw.dll' /f
   bed_reg add "HKLM\\Software\\Classes\\CLSID\\$BED_CLSID\\InprocServer32" /v ThreadingModel /d Both /f
+  bed_reg add "HKLM\\Software\\Classes\\CLSID\\$BED_POLICY2_CLSID\\InprocServer32" /ve /d 'C:\halvotren-bed\fakefw.dll' /f
+  bed_reg add "HKLM\\Software\\Classes\\CLSID\\$BED_POLICY2_CLSID\\InprocServer32" /v ThreadingModel /d Both /f
+  # The program runs as Windows XP unless a scenario names another version
+  # (Wine's default, Windows 7, is not what most of the suite is about).
+  bed_reg add 'HKCU\Software\Wine\AppDefaults\Halvotren.exe' /v Version /d winxp /f
   # Recorders in place of the programs Halvotren starts. They are used only
   # where a test asks for them with WINEDLLOVERRIDES (see tests/e2e/bed.py);
   # otherwise Wine's own built-in programs run.
@@ -79,8 +89,10 @@ bed_install_stand_ins() {
   cp -f "$BED_FIXTURES/recorder.exe" "$windows/notepad.exe"
   cp -f "$BED_FIXTURES/recorder.exe" "$windows/system32/rundll32.exe"
   cp -f "$BED_FIXTURES/recorder.exe" "$windows/system32/msiexec.exe"
+  cp -f "$BED_FIXTURES/recorder.exe" "$windows/system32/control.exe"
   local name
-  for name in SharedAccess IpNat; do
+  # XP's firewall services, and those of Vista and later.
+  for name in SharedAccess IpNat MpsSvc BFE; do
     if ! wine sc query "$name" >/dev/null 2>&1; then
       wine sc create "$name" binPath= "C:\\halvotren-bed\\fakesvc.exe $name" type= own start= demand >/dev/null 2>&1 || {
         bed_log "cannot create service $name"; return 1; }

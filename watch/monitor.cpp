@@ -1,14 +1,14 @@
 #include "monitor.h"
 
+#include "later_firewall.h"
 #include "profile.h"
 #include "status.h"
 #include "transitions.h"
 #include "warning.h"
+#include "../core/text_format.h"
 
-static const char ServicesWarningText[] =
-    "Warning, critical firewall services have been stopped!\n\n"
-    "Please restart the SharedAccess service and IpNat Service or\n"
-    "contact your System Administrator immediately.";
+// The path's services warning, composed once at start.
+static char ServicesWarning[256];
 
 static int QueryServiceState(SC_HANDLE service, DWORD *state)
 {
@@ -22,21 +22,22 @@ static int QueryServiceState(SC_HANDLE service, DWORD *state)
     return 1;
 }
 
-int WatchServices(SC_HANDLE sharedAccess, SC_HANDLE ipNat)
+int WatchServices(SC_HANDLE firewallService, SC_HANDLE helperService, const char *warning)
 {
-    DWORD sharedAccessState = 0;
-    DWORD ipNatState = 0;
+    DWORD firewallState = 0;
+    DWORD helperState = 0;
     BeginCall(&MonitorCallStarted);
-    const int answered = QueryServiceState(sharedAccess, &sharedAccessState) && QueryServiceState(ipNat, &ipNatState);
+    const int answered =
+        QueryServiceState(firewallService, &firewallState) && QueryServiceState(helperService, &helperState);
     EndCall(&MonitorCallStarted);
     if (!answered) {
         StatusFlags.servicesUp.store(0);
         return 1;
     }
 
-    int bothRunning = sharedAccessState == SERVICE_RUNNING && ipNatState == SERVICE_RUNNING;
+    int bothRunning = firewallState == SERVICE_RUNNING && helperState == SERVICE_RUNNING;
     WatchDecision decision = DecideServicesWatch(StatusFlags.servicesUp.load(), bothRunning);
-    ApplyWatchDecision(&StatusFlags.servicesUp, decision, ServicesWarningText, "Firewall Warning");
+    ApplyWatchDecision(&StatusFlags.servicesUp, decision, warning, "Firewall Warning");
     return 0;
 }
 
@@ -44,9 +45,12 @@ DWORD WINAPI MonitorThreadMain(LPVOID parameter)
 {
     (void)parameter;
     FirewallHold firewall = {NULL, NULL, NET_FW_PROFILE_DOMAIN};
+    INetFwPolicy2 *policy = NULL;
+    const FirewallPath *path = NULL;
+    int later = 0;
     SC_HANDLE manager = NULL;
-    SC_HANDLE sharedAccess = NULL;
-    SC_HANDLE ipNat = NULL;
+    SC_HANDLE firewallService = NULL;
+    SC_HANDLE helperService = NULL;
 
     // The multithreaded apartment: this thread only sleeps between cycles,
     // and a single-threaded apartment that pumps no messages hangs whoever
@@ -58,36 +62,56 @@ DWORD WINAPI MonitorThreadMain(LPVOID parameter)
     HRESULT apartment = CoInitializeEx(NULL, COINIT_MULTITHREADED | COINIT_DISABLE_OLE1DDE);
     if (FAILED(apartment) && apartment != RPC_E_CHANGED_MODE)
         goto cleanup;
-    if (FAILED(AcquireProfile(&firewall)))
-        goto cleanup;
+    {
+        // Which Windows, by what it has: the later firewall's policy class,
+        // never the version number, which Windows 8.1 and later report as
+        // 6.2 to a program without a manifest, and a compatibility mode as
+        // whatever it is set to. Decided once; its first creation is the
+        // first attempt to acquire it.
+        const HRESULT created = CreateFirewallPolicy(&policy);
+        later = PathForPolicyCreation(created) == PATH_LATER;
+        FirewallPathTaken.store(later ? PATH_LATER : PATH_XP);
+        path = FirewallPathOf(later ? PATH_LATER : PATH_XP);
+        if (later)
+            AcquirePolicy(&policy, created);
+        else if (FAILED(AcquireProfile(&firewall)))
+            goto cleanup;
+    }
+    FormatText(ServicesWarning, sizeof ServicesWarning, "%s%s", ServicesWarningHead, path->servicesAdvice);
     manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
     if (manager == NULL)
         goto cleanup;
-    sharedAccess = OpenServiceA(manager, "SharedAccess", SERVICE_QUERY_STATUS);
-    if (sharedAccess == NULL)
+    firewallService = OpenServiceA(manager, path->firewallService, SERVICE_QUERY_STATUS);
+    if (firewallService == NULL)
         goto cleanup;
-    ipNat = OpenServiceA(manager, "IpNat", SERVICE_QUERY_STATUS);
-    if (ipNat == NULL)
+    helperService = OpenServiceA(manager, path->helperService, SERVICE_QUERY_STATUS);
+    if (helperService == NULL)
         goto cleanup;
 
     // The firewall's objects and the three handles live as long as the
-    // process; the profile is the one in force at each cycle.
+    // process; the profiles are those in force at each cycle.
     for (;;) {
-        FollowProfileInForce(&firewall);
-        WatchFirewallState(firewall.profile);
-        WatchServices(sharedAccess, ipNat);
+        if (later) {
+            WatchLaterFirewall(policy);
+        } else {
+            FollowProfileInForce(&firewall);
+            WatchFirewallState(firewall.profile);
+        }
+        WatchServices(firewallService, helperService, ServicesWarning);
         SleepEx(MONITOR_CYCLE_MS, FALSE);
     }
 
 cleanup:
     // Reached only when start-up failed; the firewall and services are then
     // never watched and the icon stays red.
-    if (sharedAccess != NULL)
-        CloseServiceHandle(sharedAccess);
+    if (firewallService != NULL)
+        CloseServiceHandle(firewallService);
     if (manager != NULL)
         CloseServiceHandle(manager);
     if (firewall.profile != NULL)
         ReleaseFirewall(&firewall);
+    if (policy != NULL)
+        ReleasePolicy(policy);
     // Only an apartment this thread entered is left; RPC_E_CHANGED_MODE and
     // failures entered none.
     if (SUCCEEDED(apartment))

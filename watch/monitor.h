@@ -9,6 +9,7 @@
 DWORD WINAPI MonitorThreadMain(LPVOID parameter);
 
 // 0 when both status queries succeeded, 1 when either failed.
-int WatchServices(SC_HANDLE sharedAccess, SC_HANDLE ipNat);
+// warning is the path's services warning.
+int WatchServices(SC_HANDLE firewallService, SC_HANDLE helperService, const char *warning);
 
 #endif

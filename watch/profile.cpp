@@ -128,6 +128,13 @@ HRESULT DisableFirewall(INetFwProfile *profile)
     return SwitchFirewall(profile, 0, "Unable to stop firewall");
 }
 
+void ApplyFirewallReading(int enabled)
+{
+    WatchDecision decision = DecideFirewallWatch(StatusFlags.firewallOn.load(), enabled);
+    ApplyWatchDecision(&StatusFlags.firewallOn, decision, "Windows Firewall has been Disabled\n",
+                       "Firewall Warning!");
+}
+
 HRESULT WatchFirewallState(INetFwProfile *profile)
 {
     int enabled = 0;
@@ -137,9 +144,7 @@ HRESULT WatchFirewallState(INetFwProfile *profile)
     if (FAILED(result))
         return result;
 
-    WatchDecision decision = DecideFirewallWatch(StatusFlags.firewallOn.load(), enabled);
-    ApplyWatchDecision(&StatusFlags.firewallOn, decision, "Windows Firewall has been Disabled\n",
-                       "Firewall Warning!");
+    ApplyFirewallReading(enabled);
     return result;
 }
 

@@ -44,6 +44,10 @@ HRESULT DisableFirewall(INetFwProfile *profile);
 // One firewall sample of the monitor's cycle; may block in the warning box.
 HRESULT WatchFirewallState(INetFwProfile *profile);
 
+// What a finished reading does, on either firewall: stores firewallOn, or
+// warns of a fall first.
+void ApplyFirewallReading(int enabled);
+
 // The monitor's clean-up: drops the manager, unpublishes the profile and
 // drops its reference; a command still using it holds its own.
 void ReleaseFirewall(FirewallHold *hold);

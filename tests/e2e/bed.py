@@ -57,8 +57,17 @@ def _write_atomically(path, text):
 FIREWALL_KEYS = ("enabled", "read_fails", "switch_refused", "create_fails", "unreachable_until",
                  "read_delay_ms", "manager_release_held", "read_hangs", "profile_in_force", "domain_enabled",
                  "profile_type_hangs", "current_profile_hangs", "type_hangs", "switch_hangs",
-                 "profile_type_fails")
+                 "profile_type_fails",
+                 # the later firewall's: its class exists, the profiles in
+                 # force (a bitmask), the public profile's enabled state (the
+                 # private one's is "enabled", the domain's "domain_enabled"),
+                 # the bitmask's hang and failure, and the consented copy's
+                 # put refused too
+                 "later", "profiles_in_force", "public_enabled", "profile_types_hangs", "profile_types_fails",
+                 "copy_refused")
 DOMAIN, STANDARD = 0, 1
+# The later firewall's profiles.
+DOMAIN2, PRIVATE2, PUBLIC2 = 1, 2, 4
 
 
 def set_firewall(**keys):
@@ -101,7 +110,8 @@ def firewall_log():
 
 
 def monitor_thread(log=None):
-    """The monitor's thread: the one that made the firewall manager."""
+    """The monitor's thread: the one that made the firewall manager, or the
+    later firewall's policy."""
     return next((t for (_, t, e) in log or firewall_log() if e == "create"), None)
 
 
@@ -131,6 +141,27 @@ def profile_references():
 # --- the stand-in services --------------------------------------------------
 
 SERVICES = ("SharedAccess", "IpNat")
+LATER_SERVICES = ("MpsSvc", "BFE")
+
+# The Windows version a scenario runs the program as (Wine's per-program
+# Version setting); XP unless a scenario class names another.
+XP, WIN7, WIN10 = "winxp", "win7", "win10"
+WINDOWS_SETTING = os.path.join(BED_C, "windows-version")
+
+
+def set_windows_version(version):
+    """Has Wine report `version` to Halvotren.exe, and the stand-in serve
+    the later firewall's class on any but XP. The registry is written only
+    when the bed's version changes."""
+    try:
+        with open(WINDOWS_SETTING) as f:
+            current = f.read().strip()
+    except OSError:
+        current = XP  # as the bed installs it
+    if current != version:
+        wine("reg", "add", "HKCU\\Software\\Wine\\AppDefaults\\Halvotren.exe", "/v", "Version", "/d", version, "/f")
+        _write_atomically(WINDOWS_SETTING, version + "\n")
+    set_firewall(later=int(version != XP))
 
 
 def set_service_order(name, order):
@@ -271,7 +302,18 @@ class Driver:
 # --- the scenario base ----------------------------------------------------------
 
 class BedTestCase(unittest.TestCase):
-    """Each test starts from all-well stand-ins and no Halvotren running."""
+    """Each test starts from all-well stand-ins and no Halvotren running, as
+    the Windows version WINDOWS names."""
+
+    WINDOWS = XP
+
+    @property
+    def later(self):
+        return self.WINDOWS != XP
+
+    @property
+    def services(self):
+        return LATER_SERVICES if self.later else SERVICES
 
     def setUp(self):
         self.assertTrue(PREFIX and EXE and FIXTURES, "run the tests through scripts/test.sh")
@@ -282,10 +324,11 @@ class BedTestCase(unittest.TestCase):
         self.addCleanup(self.assert_no_halvotren, "after the test")
         self.addCleanup(self.stop_program)
         reset_firewall()
+        set_windows_version(self.WINDOWS)
         clear_launched()
         # The services exist: the bed creates them, and a test that deletes
         # one creates it again.
-        for name in SERVICES:
+        for name in self.services:
             set_service_order(name, None)
             self.assertTrue(self.driver.call("service", name, "start", 20000)["ok"])
 

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/commands.h"
+#include "watch/firewall_path.h"
 #include "app/tray_icon.h"
 
 TEST(TrayIcon, GreenOnlyWhenTheFirewallAndBothServicesAreUpAsAFinishedCheckFoundThem)
@@ -62,7 +63,7 @@ TEST(TrayMenu, OnlyItsItemsAreCommands)
 TEST(Launchers, AnUnreadableDirectoryLeavesItEmpty)
 {
     char line[260];
-    FormatLaunchCommandLine(line, sizeof line, ViewLogTemplate, "");
+    FormatLaunchCommandLine(line, sizeof line, FirewallPathOf(PATH_XP)->viewLogTemplate, "");
     EXPECT_STREQ("\\notepad.exe \\pfirewall.log", line);
 }
 
@@ -71,7 +72,7 @@ TEST(Launchers, ALongDirectoryIsCutAndStaysTerminated)
     std::string directory(200, 'd');
     char line[260];
     memset(line, 'x', sizeof line);
-    FormatLaunchCommandLine(line, sizeof line, ConfigureTemplate, directory.c_str());
+    FormatLaunchCommandLine(line, sizeof line, FirewallPathOf(PATH_XP)->configureTemplate, directory.c_str());
     EXPECT_EQ(259u, strlen(line));
     EXPECT_EQ(0, strncmp(line, directory.c_str(), 200));
 }

@@ -3,6 +3,7 @@
 # Needs HALVOTREN_SOURCE_DIR.
 set(DECISION_SOURCES
   ${HALVOTREN_SOURCE_DIR}/watch/transitions.cpp
+  ${HALVOTREN_SOURCE_DIR}/watch/firewall_path.cpp
   ${HALVOTREN_SOURCE_DIR}/app/commands.cpp
   ${HALVOTREN_SOURCE_DIR}/core/text_format.cpp
   ${HALVOTREN_SOURCE_DIR}/app/tray_icon.cpp

@@ -48,10 +48,11 @@ SMALLEST_CODE = 4096
 # empty string. Whatever precedes the literal may run into the library's name.
 LOOKUP_LIST = re.compile(rb"([\w.-]+\.dll)\0((?:[A-Za-z_]\w*\0)+)\0", re.IGNORECASE)
 # Looked up with their library's name as separate literals and used only when
-# found, so what follows them is no list: ChangeWindowMessageFilter, which XP
+# found, so what follows them is no list: ChangeWindowMessageFilter and
+# SetProcessDPIAware, which XP
 # lacks, and the frame registration the C runtime's start-up files look for
 # in a shared libgcc (linked statically, there is none).
-OPTIONAL_LOOKUPS = {("user32.dll", "ChangeWindowMessageFilter"),
+OPTIONAL_LOOKUPS = {("user32.dll", "ChangeWindowMessageFilter"), ("user32.dll", "SetProcessDPIAware"),
                     ("libgcc_s_dw2-1.dll", "__register_frame_info")}
 # The update check needs these. A program naming them nowhere means the
 # search for lists above has gone blind, not that XP would load it.

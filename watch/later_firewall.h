@@ -1,0 +1,43 @@
+// The firewall of Windows Vista and later, through its policy object
+// (INetFwPolicy2): several profiles may be in force at once.
+#ifndef HALVOTREN_WATCH_LATER_FIREWALL_H
+#define HALVOTREN_WATCH_LATER_FIREWALL_H
+
+#include <windows.h>
+#include <netfw.h>
+
+#include <atomic>
+
+#include "firewall_path.h"
+
+// Which firewall the monitor found at start (PATH_XP or PATH_LATER), or
+// PATH_UNDECIDED until it has looked.
+extern std::atomic<LONG> FirewallPathTaken;
+
+// Creates the policy object; the result decides the path.
+HRESULT CreateFirewallPolicy(INetFwPolicy2 **policy);
+
+// From a first creation's result: waits until the policy object can be
+// had, as the XP profile is waited for, and publishes it for Start and
+// Stop, which borrow it under the profile lock.
+void AcquirePolicy(INetFwPolicy2 **policy, HRESULT created);
+
+// One firewall sample of the monitor's cycle; may block in the warning box.
+void WatchLaterFirewall(INetFwPolicy2 *policy);
+
+// Switches every profile in force to wanted (1 on, 0 off), each call
+// marked on mark. *putTried tells a refused switch from a failed read.
+HRESULT SwitchProfilesInForce(INetFwPolicy2 *policy, int wanted, std::atomic<DWORD> *mark, int *putTried);
+
+// A Start's or Stop's switch through the published policy. Its notice
+// when Windows refuses it, unless for want of rights (E_ACCESSDENIED),
+// which the caller answers by asking the user's consent.
+HRESULT SwitchLaterFirewall(int wanted);
+
+// The notice of a Start (wanted 1) or Stop that did not go through.
+void ShowSwitchRefusal(int wanted);
+
+// The monitor's clean-up: unpublishes the policy and drops its reference.
+void ReleasePolicy(INetFwPolicy2 *policy);
+
+#endif
