@@ -62,9 +62,9 @@ FIREWALL_KEYS = ("enabled", "read_fails", "switch_refused", "create_fails", "unr
                  # force (a bitmask), the public profile's enabled state (the
                  # private one's is "enabled", the domain's "domain_enabled"),
                  # the bitmask's hang and failure, and the consented copy's
-                 # put refused too
+                 # put refused too, or hung
                  "later", "profiles_in_force", "public_enabled", "profile_types_hangs", "profile_types_fails",
-                 "copy_refused")
+                 "copy_refused", "copy_hangs")
 DOMAIN, STANDARD = 0, 1
 # The later firewall's profiles.
 DOMAIN2, PRIVATE2, PUBLIC2 = 1, 2, 4
@@ -301,6 +301,11 @@ class Driver:
 
 # --- the scenario base ----------------------------------------------------------
 
+# Wine's trace of a load of the tray icon (103 or 104) from the program's
+# own module: its identifier, and the width and height asked for.
+TRAY_ICON_LOAD = re.compile(r"trace:resource:LoadImageW \(\w+,#(006[78]),1,(\d+),(\d+),")
+
+
 class BedTestCase(unittest.TestCase):
     """Each test starts from all-well stand-ins and no Halvotren running, as
     the Windows version WINDOWS names."""
@@ -353,7 +358,7 @@ class BedTestCase(unittest.TestCase):
         # Wine traces every tray call, icon load and menu item; that trace is
         # the record of what the program asked of the shell and put in its
         # menu.
-        env["WINEDEBUG"] = ",".join(["-all", "trace+systray", "trace+cursor", "trace+menu"] +
+        env["WINEDEBUG"] = ",".join(["-all", "trace+systray", "trace+cursor", "trace+resource", "trace+menu"] +
                                     [channel if channel.startswith("+") else "trace+" + channel
                                      for channel in traces])
         self.trace = tempfile.NamedTemporaryFile(prefix="halvotren-trace-", delete=False)
@@ -387,13 +392,19 @@ class BedTestCase(unittest.TestCase):
         2 delete."""
         return [call for refresh in self.tray_refreshes() for call in refresh]
 
+    def tray_icon_loads(self):
+        """(identifier, width, height) of each tray icon the program loaded."""
+        with open(self.trace.name, errors="replace") as f:
+            return [(int(number, 16), int(width), int(height)) for number, width, height
+                    in TRAY_ICON_LOAD.findall(f.read())]
+
     def tray_refreshes(self):
         """The tray calls grouped by the refresh that made them: each
         refresh loads its icon first."""
         refreshes = [[]]
         with open(self.trace.name, errors="replace") as f:
             for line in f:
-                if "trace:cursor:LoadIconA " in line:
+                if TRAY_ICON_LOAD.search(line):
                     refreshes.append([])
                 call = re.search(r"Shell_NotifyIconW dwMessage = (\d+)", line)
                 if call:

@@ -1,15 +1,22 @@
 """Start and Stop through the window's commands 104 and 103, where they
 change nothing, fail or wait; the menu scenario switches the firewall both
 ways. Each runs on a thread of its own, never the window's."""
+import os
+import subprocess
 import time
 import unittest
 
-from bed import (DOMAIN, BedTestCase, TrayMixin, command_events, delete_service, ensure_service_exists,
-                 firewall_events, firewall_log, firewall_value, set_firewall, tray_colour, wait_until)
+from bed import (DOMAIN, DOMAIN2, EXE, PRIVATE2, PUBLIC2, WIN7, WIN10, BedTestCase, TrayMixin,
+                 command_events, delete_service, ensure_service_exists, firewall_events, firewall_log,
+                 firewall_value, launched, prefix_processes, set_firewall, tray_colour, wait_until)
+from test_watch_firewall import xp_only
 
-START, STOP = 104, 103
+START, STOP, CONFIGURE, VIEW_LOG, EXIT = 104, 103, 105, 106, 100
 NOTICE = "Firewall Notice"
 WARNING = "Firewall Warning!"
+LOG_BOX = "View Log"
+LATER_LOG = os.path.join(os.environ.get("WINEPREFIX", ""), "drive_c", "windows", "system32", "LogFiles",
+                         "Firewall", "pfirewall.log")
 
 
 class FirewallCommands(BedTestCase, TrayMixin):
@@ -35,6 +42,7 @@ class FirewallCommands(BedTestCase, TrayMixin):
         self.assertEqual(0, self.box_count(NOTICE))
         self.assertEqual([], firewall_events("put_FirewallEnabled"))
 
+    @xp_only
     def test_refused_switches_show_their_notices(self):
         set_firewall(enabled=0, switch_refused=1)
         self.start_program()
@@ -64,6 +72,7 @@ class FirewallCommands(BedTestCase, TrayMixin):
         set_firewall(read_fails=0, enabled=1)
         self.wait_tray("green")
 
+    @xp_only
     def test_a_command_racing_the_monitors_clean_up_never_uses_a_released_profile(self):
         # IpNat missing makes the monitor give up right after publishing the
         # profile; its clean-up is held at the manager's release until the
@@ -114,9 +123,11 @@ class FirewallCommands(BedTestCase, TrayMixin):
         self.wait_tray("red")
         self.sync_with_window()
         self.wait_monitor_cycles(2)
-        self.assertEqual(["put_FirewallEnabled 0 ok standard"], firewall_events("put_FirewallEnabled"))
+        self.assertEqual(["put_FirewallEnabled 0 ok " + ("private" if self.later else "standard")],
+                         firewall_events("put_FirewallEnabled"))
         self.assertEqual(0, firewall_value("enabled"))
 
+    @xp_only
     def test_a_switch_of_the_profile_in_force_under_a_refused_stops_notice_is_warned(self):
         # The notice holds nothing the monitor needs: the domain profile,
         # its firewall off, comes into force, and that fall is warned about.
@@ -134,6 +145,142 @@ class FirewallCommands(BedTestCase, TrayMixin):
         self.press(NOTICE)
         events = firewall_events()
         self.assertFalse([e for e in events if e.startswith("USE_AFTER_RELEASE")], events)
+
+
+class FirewallCommandsOnWindows10(FirewallCommands):
+    WINDOWS = WIN10
+
+
+def copy_puts():
+    """(pid, command line) of each process that switched the later
+    firewall, in order."""
+    return [tuple(e.split(" ", 2)[1:]) for e in firewall_events("policy2_put_from")]
+
+
+class LaterFirewallCommands(BedTestCase, TrayMixin):
+    """Start, Stop, Configure and View Log on the firewall of Vista and
+    later, where a refused switch is asked again of a copy that Windows
+    starts with the user's consent (Wine asks none)."""
+
+    WINDOWS = WIN7
+
+    def test_start_and_stop_switch_every_profile_in_force(self):
+        set_firewall(profiles_in_force=DOMAIN2 | PUBLIC2, domain_enabled=0, public_enabled=0, enabled=0)
+        self.start_program()
+        self.wait_tray("red")
+        self.command(START)
+        self.wait_tray("green")
+        self.assertEqual(["put_FirewallEnabled 1 ok domain", "put_FirewallEnabled 1 ok public"],
+                         firewall_events("put_FirewallEnabled"))
+        self.assertEqual(0, firewall_value("enabled"), "a profile not in force was switched")
+        self.command(STOP)
+        self.press(WARNING)
+        self.wait_tray("red")
+        self.assertEqual((0, 0), (firewall_value("domain_enabled"), firewall_value("public_enabled")))
+        # From the program itself, on a thread of its own; no copy.
+        self.assertEqual({str(self.window["pid"])}, {pid for pid, _ in copy_puts()})
+        self.assertEqual([], firewall_events("put_FirewallEnabled", thread=self.window["thread"]))
+        self.assertEqual(0, self.box_count(NOTICE))
+
+    def test_a_switch_refused_for_want_of_rights_is_made_by_a_consented_copy(self):
+        set_firewall(switch_refused=1, profiles_in_force=PRIVATE2 | PUBLIC2)
+        self.start_program()
+        self.wait_tray("green")
+        self.command(STOP)
+        self.press(WARNING)
+        self.wait_tray("red")
+        puts = firewall_events("put_FirewallEnabled")
+        self.assertEqual(["put_FirewallEnabled 0 refused private", "put_FirewallEnabled 0 ok private",
+                          "put_FirewallEnabled 0 ok public"], puts)
+        (program, _), (copy, line), _ = copy_puts()
+        self.assertEqual(str(self.window["pid"]), program)
+        self.assertNotEqual(program, copy, "the switch was not made by another process")
+        # The program's own file, with its one exact argument.
+        self.assertRegex(line, r'^("[^"]*|\S*)Halvotren\.exe"? off$')
+        self.command(START)
+        self.wait_tray("green")
+        self.assertRegex(copy_puts()[-1][1], r' on$')
+        self.assertEqual(0, self.box_count(NOTICE), "a switch that went through gave a notice")
+
+    def test_a_copy_that_fails_gives_the_notice(self):
+        set_firewall(switch_refused=1, copy_refused=1, enabled=0)
+        self.start_program()
+        self.wait_tray("red")
+        for identifier, text, state in ((START, "Unable to start firewall", 0), (STOP, "Unable to stop firewall", 1)):
+            set_firewall(enabled=state)
+            self.command(identifier)
+            box = self.box(NOTICE)
+            self.assertEqual((text, 0), (box["text"], box["owner"]))
+            self.press(NOTICE)
+            self.assertEqual(state, firewall_value("enabled"))
+        self.assertEqual(["put_FirewallEnabled 1 refused private"] * 2 + ["put_FirewallEnabled 0 refused private"] * 2,
+                         firewall_events("put_FirewallEnabled"))
+        self.assertEqual(2, len({pid for pid, _ in copy_puts()}) - 1, "no copy tried each switch")
+
+    def test_waiting_for_consent_is_no_stalled_call_and_exit_still_ends_the_program(self):
+        set_firewall(switch_refused=1, copy_hangs=1)
+        self.addCleanup(set_firewall, copy_hangs=0)
+        self.start_program()
+        self.wait_tray("green")
+        self.command(STOP)
+        wait_until(lambda: firewall_events("copy_hang_begin"), 20, what="the copy to be waited for")
+        # As long as the user takes to answer: the icon keeps its colour,
+        # and Start or Stop chosen meanwhile does nothing, then or later.
+        self.command(START)
+        self.command(STOP)
+        self.assert_tray_stays("green", 13, "waiting for consent turned the icon red")
+        self.assertEqual(1, len(firewall_events("copy_hang_begin")))
+        self.command(EXIT)
+        self.assertEqual(0, self.wait_exit(10))
+        set_firewall(copy_hangs=0)
+        wait_until(lambda: not prefix_processes("Halvotren.exe"), 20, what="the copy to end")
+        self.assertEqual(1, len(firewall_events("put_FirewallEnabled 0 ok")))
+
+    def test_a_copy_refuses_any_other_command_line(self):
+        set_firewall(enabled=1)
+        for arguments in (["on", "x"], ["ON"], ["off", "/installed"], ["on", ""]):
+            with self.subTest(arguments=arguments):
+                ended = subprocess.run(["wine", EXE, *arguments], stdout=subprocess.DEVNULL,
+                                       stderr=subprocess.DEVNULL, timeout=60)
+                self.assertEqual(87, ended.returncode)
+        self.assertEqual([], firewall_events("policy2_put_from"))
+        self.assertFalse(self.driver.call("window", 0)["ok"], "a refused copy made a window")
+        # Its one exact argument switches every profile in force and ends.
+        set_firewall(profiles_in_force=DOMAIN2 | PRIVATE2)
+        ended = subprocess.run(["wine", EXE, "off"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                               timeout=60)
+        self.assertEqual(0, ended.returncode)
+        self.assertEqual(["put_FirewallEnabled 0 ok domain", "put_FirewallEnabled 0 ok private"],
+                         firewall_events("put_FirewallEnabled"))
+
+    def test_configure_and_view_log_name_the_later_firewalls(self):
+        self.addCleanup(lambda: os.path.exists(LATER_LOG) and os.remove(LATER_LOG))
+        if os.path.exists(LATER_LOG):
+            os.remove(LATER_LOG)
+        self.start_program(recorders=("notepad.exe", "control.exe"))
+        self.wait_tray("green")
+        self.command(CONFIGURE)
+        wait_until(lambda: launched(), 20, what="Configure's start")
+        self.assertEqual([("C:\\windows\\system32\\control.exe",
+                           "C:\\windows\\system32\\control.exe /name Microsoft.WindowsFirewall")], launched())
+        # No log (logging is off by default): a box says why instead.
+        self.command(VIEW_LOG)
+        box = self.box(LOG_BOX)
+        self.assertIn("logging is off by default", box["text"])
+        self.assertEqual((0, [1]), (box["owner"], box["buttons"]))
+        self.press(LOG_BOX)
+        os.makedirs(os.path.dirname(LATER_LOG), exist_ok=True)
+        with open(LATER_LOG, "w") as f:
+            f.write("#Version: 1.5\n")
+        self.command(VIEW_LOG)
+        log = "C:\\windows\\system32\\LogFiles\\Firewall\\pfirewall.log"
+        wait_until(lambda: len(launched()) == 2, 20, what="View Log's start")
+        self.assertEqual(("C:\\windows\\notepad.exe", "C:\\windows\\notepad.exe " + log), launched()[1])
+        self.assertEqual(0, self.box_count(LOG_BOX))
+
+
+class LaterFirewallCommandsOnWindows10(LaterFirewallCommands):
+    WINDOWS = WIN10
 
 
 if __name__ == "__main__":

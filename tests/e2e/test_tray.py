@@ -3,9 +3,10 @@ brought back when the shell loses it, deleted on exit."""
 import time
 import unittest
 
-from bed import WM_CLOSE, BedTestCase, TrayMixin, set_firewall, wait_until
+from bed import WIN10, WM_CLOSE, BedTestCase, TrayMixin, set_firewall, wait_until
 
 ADD, MODIFY, DELETE = 0, 1, 2
+WM_ENDSESSION = 0x0016
 
 
 class TrayIcon(BedTestCase, TrayMixin):
@@ -24,6 +25,11 @@ class TrayIcon(BedTestCase, TrayMixin):
                                 % (len(calls), time.monotonic() - started))
         self.assertEqual(ADD, calls[0])
         self.assertTrue(set(calls[1:]) <= {MODIFY}, calls)
+        # At the small-icon size, which at Wine's 96 DPI is today's 16
+        # pixels: red first, then green.
+        loads = self.tray_icon_loads()
+        self.assertEqual({(103, 16, 16), (104, 16, 16)}, set(loads))
+        self.assertEqual(104, loads[0][0])
 
     def test_an_icon_the_shell_lost_comes_back(self):
         self.start_program()
@@ -64,6 +70,22 @@ class TrayIcon(BedTestCase, TrayMixin):
         self.assertTrue(self.driver.call("gone", 20000)["ok"], "the window outlived the program")
         self.assertEqual(DELETE, self.tray_calls()[-1])
         self.wait_tray(None)
+
+    def test_the_end_of_the_session_ends_the_program_as_exit_does(self):
+        self.start_program()
+        self.wait_tray("green")
+        # Told that the session goes on after all: it stays.
+        self.post(WM_ENDSESSION, 0, 0)
+        self.sync_with_window()
+        self.assertIsNone(self.program.poll())
+        self.post(WM_ENDSESSION, 1, 0)
+        self.assertEqual(0, self.wait_exit())
+        self.assertEqual(DELETE, self.tray_calls()[-1], "the icon was not deleted")
+        self.wait_tray(None)
+
+
+class TrayIconOnWindows10(TrayIcon):
+    WINDOWS = WIN10
 
 
 if __name__ == "__main__":

@@ -2,10 +2,21 @@
 import time
 import unittest
 
-from bed import (DOMAIN, STANDARD, BedTestCase, TrayMixin, firewall_events, firewall_log, firewall_value,
-                 profile_references, set_firewall, tray_colour, wait_until)
+from bed import (DOMAIN, DOMAIN2, PRIVATE2, PUBLIC2, STANDARD, WIN7, WIN10, BedTestCase, TrayMixin,
+                 firewall_events, firewall_log, firewall_value, profile_references, set_firewall, tray_colour,
+                 wait_until)
 
 WARNING = "Firewall Warning!"
+
+
+def xp_only(test):
+    """A row about XP's profile object, which the later firewall has not."""
+    def run(self):
+        if self.later:
+            self.skipTest("XP's firewall alone")
+        test(self)
+    run.__name__ = test.__name__
+    return run
 
 
 class FirewallWatch(BedTestCase, TrayMixin):
@@ -70,10 +81,14 @@ class FirewallWatch(BedTestCase, TrayMixin):
         # Each call the monitor makes into the firewall: the read, the type
         # in force every cycle, and the profile in force and its type when
         # that type changes (both profiles on, so no fall).
+        # On the later firewall: the bitmask of the profiles in force and
+        # the read of each.
         self.start_program()
         self.wait_tray("green")
         calls = (("read", {}), ("profile_type", {}), ("current_profile", {"profile_in_force": DOMAIN}),
                  ("type", {"profile_in_force": STANDARD}))
+        if self.later:
+            calls = (("read", {}), ("profile_types", {"profiles_in_force": DOMAIN2 | PUBLIC2}))
         for call, change in calls:
             with self.subTest(call=call):
                 hangs = call + "_hangs"
@@ -92,6 +107,7 @@ class FirewallWatch(BedTestCase, TrayMixin):
                 self.wait_tray("green", 5)
                 self.assertEqual(0, self.box_count(WARNING))
 
+    @xp_only
     def test_the_profile_in_force_is_the_one_watched_and_switched(self):
         # The domain profile, its firewall off, comes into force: a fall.
         set_firewall(domain_enabled=0)
@@ -119,6 +135,7 @@ class FirewallWatch(BedTestCase, TrayMixin):
         self.assertFalse([e for e in events if e.startswith("USE_AFTER_RELEASE")], events)
         self.assertEqual({"domain": 0, "standard": 1}, profile_references(), "a profile held after the switch")
 
+    @xp_only
     def test_a_failed_query_of_the_profile_in_force_keeps_the_profile_held(self):
         self.start_program()
         self.wait_tray("green")
@@ -154,6 +171,76 @@ class FirewallWatch(BedTestCase, TrayMixin):
         self.assertGreaterEqual(firewall_events("create").count("create_failed"), 2)
         self.assertEqual(0, self.box_count(WARNING))
         self.assertEqual(0, self.box_count("Firewall Warning"))
+
+
+class FirewallWatchOnWindows10(FirewallWatch):
+    WINDOWS = WIN10
+
+
+class LaterFirewallWatch(BedTestCase, TrayMixin):
+    """The firewall of Vista and later: every profile in force, read anew
+    each cycle."""
+
+    WINDOWS = WIN7
+
+    def test_one_of_two_profiles_in_force_off_is_a_fall_warned_once(self):
+        set_firewall(profiles_in_force=DOMAIN2 | PUBLIC2)
+        self.start_program()
+        self.wait_tray("green")
+        self.assertIn("get_CurrentProfileTypes 5", firewall_events("get_CurrentProfileTypes"))
+        set_firewall(public_enabled=0)
+        box = self.box(WARNING)
+        self.assertEqual("Windows Firewall has been Disabled\n", box["text"])
+        self.assert_tray_stays("green", 2, "the open warning turned the icon red")
+        self.press(WARNING)
+        self.wait_tray("red")
+        self.wait_monitor_cycles(2)
+        self.assertEqual(0, self.box_count(WARNING), "a second warning for the same fall")
+        # Only the profiles in force are read, each by its own type.
+        self.assertEqual({"domain", "public"},
+                         {e.split()[-1] for e in firewall_events("get_FirewallEnabled ok")})
+        set_firewall(public_enabled=1)
+        self.wait_tray("green")
+
+    def test_a_profile_coming_into_force_with_its_firewall_off_is_a_fall(self):
+        set_firewall(public_enabled=0)
+        self.start_program()
+        self.wait_tray("green")
+        # Into a profile that is on: no fall.
+        set_firewall(profiles_in_force=PRIVATE2 | DOMAIN2)
+        wait_until(lambda: "get_FirewallEnabled ok 1 domain" in firewall_events("get_FirewallEnabled"), 20,
+                   what="the domain profile to be read")
+        self.assert_tray_stays("green", 3)
+        self.assertEqual(0, self.box_count(WARNING))
+        # Into one that is off, alone: warned.
+        set_firewall(profiles_in_force=PUBLIC2)
+        self.box(WARNING)
+        self.press(WARNING)
+        self.wait_tray("red")
+        # Back, and into it again with another beside it: warned once more.
+        set_firewall(profiles_in_force=PRIVATE2)
+        self.wait_tray("green")
+        set_firewall(profiles_in_force=PRIVATE2 | PUBLIC2)
+        self.box(WARNING)
+        self.press(WARNING)
+        self.wait_tray("red")
+        self.assertEqual([], firewall_events("get_FirewallEnabled BAD"))
+
+    def test_a_failed_query_of_the_profiles_in_force_is_a_failed_check(self):
+        self.start_program()
+        self.wait_tray("green")
+        set_firewall(profile_types_fails=1)
+        self.wait_tray("red")
+        wait_until(lambda: len(firewall_events("get_CurrentProfileTypes failed")) >= 3, 20,
+                   what="three failed queries")
+        self.assertEqual(0, self.box_count(WARNING))
+        set_firewall(profile_types_fails=0)
+        self.wait_tray("green")
+        self.assertEqual(0, self.box_count(WARNING))
+
+
+class LaterFirewallWatchOnWindows10(LaterFirewallWatch):
+    WINDOWS = WIN10
 
 
 if __name__ == "__main__":
