@@ -15,7 +15,7 @@ import struct
 import sys
 
 FULL = [(16, 8), (16, 32), (32, 8), (32, 24), (48, 8), (48, 32)]
-TRAY = [(16, 8), (16, 32)]
+TRAY = [(16, 8), (16, 32), (32, 8), (32, 24)]
 EXPECTED = {
     "main.ico": ("green", FULL),
     "main_alt.ico": ("red", FULL),

@@ -5,7 +5,9 @@ while the firewall is on, red with a cross while it is off.
   make_icons.py OUTDIR   writes main.ico, main_alt.ico, tray_on.ico, tray_off.ico,
                          and icons.rc, which binds them into the program
 
-The tray icons' images are the program icons' 16-pixel ones, byte for byte,
+The tray icons' images are the program icons' 16- and 32-pixel ones (the
+tray asks for the small-icon size, 16 pixels at 96 DPI and up to 32 on a
+display scaled to 200%), byte for byte,
 so the resources hold each image once: icons.rc names every image as an icon
 resource of its own (type 3) and every icon as a group (type 14) that points
 at its images by number, as a resource compiler would, except that the tray
@@ -46,7 +48,7 @@ SCHEMES = {
 # Windows chooses among the images by size and by the display's colour
 # depth, never by their position in the file.
 PROGRAM = [(16, 8), (16, 32), (32, 8), (32, 24), (48, 8), (48, 32)]
-TRAY = [(16, 8), (16, 32)]
+TRAY = [(16, 8), (16, 32), (32, 8), (32, 24)]
 ICONS = [
     ("main.ico", "green", "check", PROGRAM),
     ("main_alt.ico", "red", "cross", PROGRAM),
