@@ -30,8 +30,8 @@ from update_server import Answer, UpdateServer  # noqa: E402
 KIB = 1024
 # The limits in force (docs/test-bed.md, the footprint benchmark): the program with an update key, whole
 # and outside its icons, and idle CPU and the resident set beside the floor.
-SIZE_LIMIT = 68096
-OUTSIDE_ICONS_LIMIT = 23040
+SIZE_LIMIT = 71168
+OUTSIDE_ICONS_LIMIT = 25088
 CPU_RATIO_LIMIT = 1.0
 RESIDENT_MARGIN = 0.05
 CLOCK_TICK = 1.0 / os.sysconf("SC_CLK_TCK")
