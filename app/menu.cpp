@@ -29,12 +29,26 @@ void ShowTrayMenu(void)
     DestroyMenu(menu);
 }
 
-int LaunchCommandLine(const char *commandTemplate)
+// The later firewall's log is often missing (logging is off by default)
+// and readable by administrators alone: the viewer is started only once it
+// can be opened for reading (readTemplate), and a box says why otherwise.
+// XP's viewer starts as it always did.
+int LaunchCommandLine(const char *commandTemplate, const char *readTemplate)
 {
     char windowsDirectory[MAX_PATH];
     char commandLine[MAX_PATH];
     ZeroMemory(windowsDirectory, sizeof windowsDirectory);
     GetWindowsDirectoryA(windowsDirectory, sizeof windowsDirectory);
+    if (readTemplate != NULL) {
+        FormatLaunchCommandLine(commandLine, sizeof commandLine, readTemplate, windowsDirectory);
+        HANDLE file = CreateFileA(commandLine, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+        if (file == INVALID_HANDLE_VALUE) {
+            MessageBoxA(NULL, LogRefusalText, "View Log", MB_OK);
+            return 1;
+        }
+        CloseHandle(file);
+    }
     FormatLaunchCommandLine(commandLine, sizeof commandLine, commandTemplate, windowsDirectory);
 
     HANDLE process = StartProcess(NULL, commandLine, FALSE, 0);
@@ -43,28 +57,6 @@ int LaunchCommandLine(const char *commandTemplate)
     // Nothing waits for the launched program.
     CloseHandle(process);
     return 0;
-}
-
-// The later firewall's log is often missing (logging is off by default)
-// and readable by administrators alone: say so rather than open an empty
-// editor. XP's viewer starts as it always did.
-static void ViewLog(const FirewallPath *path)
-{
-    if (path->logTemplate != NULL) {
-        char windowsDirectory[MAX_PATH];
-        char log[MAX_PATH];
-        ZeroMemory(windowsDirectory, sizeof windowsDirectory);
-        GetWindowsDirectoryA(windowsDirectory, sizeof windowsDirectory);
-        FormatLaunchCommandLine(log, sizeof log, path->logTemplate, windowsDirectory);
-        HANDLE file = CreateFileA(log, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-        if (file == INVALID_HANDLE_VALUE) {
-            MessageBoxA(NULL, LogRefusalText, "View Log", MB_OK);
-            return;
-        }
-        CloseHandle(file);
-    }
-    LaunchCommandLine(path->viewLogTemplate);
 }
 
 static void ShowAbout(void)
@@ -76,6 +68,7 @@ static void ShowAbout(void)
 
 void RunCommand(int identifier)
 {
+    const FirewallPath *path = FirewallPathOf(FirewallPathTaken.load());
     switch (identifier) {
     case CMD_EXIT:
         PostQuitMessage(0);
@@ -94,10 +87,10 @@ void RunCommand(int identifier)
         StartFirewallSwitch(1);
         break;
     case CMD_CONFIGURE:
-        LaunchCommandLine(FirewallPathOf(FirewallPathTaken.load())->configureTemplate);
+        LaunchCommandLine(path->configureTemplate, NULL);
         break;
     case CMD_VIEW_LOG:
-        ViewLog(FirewallPathOf(FirewallPathTaken.load()));
+        LaunchCommandLine(path->viewLogTemplate, path->logTemplate);
         break;
     case CMD_CHECK_UPDATES:
         StartUpdateCheck();

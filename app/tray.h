@@ -33,7 +33,7 @@ void ForgetTrayIcon(void);
 // The tray menu and its commands.
 void ShowTrayMenu(void);
 void RunCommand(int identifier);
-int LaunchCommandLine(const char *commandTemplate);
+int LaunchCommandLine(const char *commandTemplate, const char *readTemplate);
 // Start or Stop (wanted 1 or 0), and Check for Updates, each on a thread of
 // its own; nothing when one of its kind is under way.
 void StartFirewallSwitch(int wanted);

@@ -21,8 +21,15 @@ void ListenForTaskbarRestarts(void)
         return;
     ChangeWindowMessageFilterFunction allow =
         (ChangeWindowMessageFilterFunction)(void *)GetProcAddress(user32, "ChangeWindowMessageFilter");
-    if (allow != NULL)
+    // So does the icon's own callback, sent by the shell, which runs with
+    // the user's filtered token: a program that an installation started
+    // may run elevated. Nothing else is let through, so no other program
+    // of the user's drives an elevated one (a menu it could open still
+    // waits for the user).
+    if (allow != NULL) {
         allow(TaskbarCreatedMessage, 1 /* MSGFLT_ADD */);
+        allow(WM_TRAYNOTIFY, 1 /* MSGFLT_ADD */);
+    }
 }
 
 typedef BOOL(WINAPI *SetProcessDPIAwareFunction)(void);
