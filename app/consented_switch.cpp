@@ -54,6 +54,9 @@ static void SwitchWithConsent(int wanted)
     ZeroMemory(&execute, sizeof execute);
     execute.cbSize = sizeof execute;
     execute.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
+    // Owned by the window the menu brought to the foreground, the consent
+    // prompt opens in front rather than flashing in the taskbar.
+    execute.hwnd = TrayWindow;
     execute.lpVerb = "runas";
     execute.lpFile = program;
     execute.lpParameters = wanted ? SWITCH_ARGUMENT_ON : SWITCH_ARGUMENT_OFF;
