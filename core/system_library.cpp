@@ -1,5 +1,6 @@
 #include "system_library.h"
 
+#include <process.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -29,6 +30,15 @@ HMODULE LoadSystemFunctions(const char *list, void *functions)
         memcpy(slot, &found, sizeof found);
     }
     return library;
+}
+
+int StartDetachedThread(unsigned(__stdcall *work)(void *), void *parameter)
+{
+    const uintptr_t thread = _beginthreadex(NULL, 0, work, parameter, 0, NULL);
+    if (thread == 0)
+        return 0;
+    CloseHandle((HANDLE)thread);
+    return 1;
 }
 
 HANDLE StartProcess(const char *application, char *commandLine, BOOL inheritHandles, int inSystemFolder)
