@@ -54,6 +54,7 @@ WM_NULL = 0
 COINIT_APARTMENTTHREADED = 0x2
 RPC_E_CHANGED_MODE = 0x80010106
 CURRENT_PROCESS = 0xFFFFFFFF
+TRAY_WINDOW_CLASS = "Halvotren"
 FALL_WARNINGS = ("Firewall Warning!", "Firewall Warning")
 # What a rule returns for a call it applies to and that keeps it.
 KEPT = ""
@@ -96,12 +97,12 @@ def own_calls(traces, programs):
         line = line.rstrip("\n")
         loaded = LOADED.match(line)
         if loaded:
-            pid, path, base = (trace, loaded.group(1)), loaded.group(2), int(loaded.group(3), 16)
-            if pid not in images:
+            process, path, base = (trace, loaded.group(1)), loaded.group(2), int(loaded.group(3), 16)
+            if process not in images:
                 name = path.replace("\\\\", "\\").rsplit("\\", 1)[-1].lower()
                 size = next((size for key, size in programs.items() if name == key or
                              (key.startswith(".") and name.endswith(key))), None)
-                images[pid] = (base, base + size) if size else None
+                images[process] = (base, base + size) if size else None
             continue
         called = CALL.match(line)
         if called:
@@ -127,12 +128,18 @@ def own_calls(traces, programs):
     return calls
 
 
-def around(call, calls, whole_process=False):
-    """The calls of call's thread (or process) before it, and after it."""
-    if whole_process:
-        mine = [other for other in calls if other[1:3] == call[1:3]]
-    else:
-        mine = [other for other in calls if other[1:4] == call[1:4]]
+def process_of(call):
+    return call.trace, call.pid
+
+
+def thread_of(call):
+    return call.trace, call.pid, call.thread
+
+
+def around(call, calls, of=thread_of):
+    """The calls of call's thread (or, with of=process_of, of its process)
+    before it, and after it."""
+    mine = [other for other in calls if of(other) == of(call)]
     at = mine.index(call)
     return mine[:at], mine[at + 1:]
 
@@ -274,11 +281,11 @@ def uninitialize_balanced(call, calls):
 
 
 def program_ends_by_terminating_itself(call, calls):
-    # Judged once a process, at its first window: the process with the tray
-    # window is the program's own, where the waiter makes none.
-    earlier, later = around(call, calls, whole_process=True)
-    if any(c.function == call.function for c in earlier):
+    # Judged at the tray window: the waiter and the closing program make
+    # none.
+    if call.strings[1] != TRAY_WINDOW_CLASS:
         return None
+    earlier, later = around(call, calls, of=process_of)
     exits = [c for c in earlier + later if c.function == "kernel32.ExitProcess"]
     if exits:
         return "the process with the tray window ends by ExitProcess(%d)" % exits[0].args[0]
