@@ -23,6 +23,7 @@
 #include "../core/system_library.h"
 #include "../core/text_format.h"
 #include "../handover/handover.h"
+#include "../handover/test_points.h"
 
 static const char VersionFileUrl[] = "http://www.halvotren.example/downloads/halvotren.ver";
 static const char UserAgent[] = "Halvotren Update Checker";
@@ -271,6 +272,7 @@ int CheckForUpdates(void)
     if (!LoadUpdateCalls())
         return ShowFailure();
     const int handedOver = CheckAndHandOver();
+    AfterCheckAnswered();
     UnloadUpdateCalls();
     return handedOver;
 }
