@@ -34,10 +34,14 @@ HMODULE LoadSystemFunctions(const char *list, void *functions)
 
 int StartDetachedThread(unsigned(__stdcall *work)(void *), void *parameter)
 {
-    const uintptr_t thread = _beginthreadex(NULL, 0, work, parameter, 0, NULL);
-    if (thread == 0)
+    const uintptr_t started = _beginthreadex(NULL, 0, work, parameter, 0, NULL);
+    if (started == 0)
         return 0;
-    CloseHandle((HANDLE)thread);
+    // The thread's handle, which the runtime returns as an integer.
+    HANDLE thread;
+    static_assert(sizeof thread == sizeof started, "a handle fits the integer");
+    memcpy(&thread, &started, sizeof thread);
+    CloseHandle(thread);
     return 1;
 }
 
