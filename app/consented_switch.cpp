@@ -9,6 +9,7 @@
 
 #include "tray.h"
 #include "../watch/later_firewall.h"
+#include "../watch/profile.h"
 #include "../watch/status.h"
 
 int RunConsentedSwitch(const char *commandLine)
@@ -43,7 +44,7 @@ static void SwitchWithConsent(int wanted)
     ZeroMemory(program, sizeof program);
     const DWORD length = GetModuleFileNameA(NULL, program, sizeof program);
     if (length == 0 || length >= sizeof program - 1) {
-        ShowSwitchRefusal(wanted);
+        ShowSwitchNotice(wanted);
         return;
     }
     // This thread is in the multithreaded apartment, as ShellExecuteEx asks
@@ -74,7 +75,7 @@ static void SwitchWithConsent(int wanted)
         CloseHandle(execute.hProcess);
     }
     if (code != 0)
-        ShowSwitchRefusal(wanted);
+        ShowSwitchNotice(wanted);
 }
 
 void SwitchLaterFirewallCommand(int wanted)

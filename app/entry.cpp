@@ -24,8 +24,18 @@ extern "C" void HalvotrenStart(void)
         code = RunConsentedSwitch(commandLine);
     if (code == CONSENT_NOT_ASKED) {
         code = 0;
-        if (AfterSwitch(commandLine, INSTALLED_SWITCH) == NULL || InDesktopSession())
+        if (AfterSwitch(commandLine, INSTALLED_SWITCH) == NULL || InDesktopSession()) {
             code = WinMain(GetModuleHandleA(NULL), NULL, (LPSTR) "", SW_SHOWDEFAULT);
+            // The monitor, and a Start, Stop or check under way, may stand
+            // anywhere: inside the firewall, WinINet or a library's load.
+            // ExitProcess would end them there and then run every library's
+            // detach code, which waits for good, or crashes, on a lock one
+            // of them held. The icon is gone and an update's files are
+            // settled by now, so nothing is left for that code to do.
+            if (TerminateProcess(GetCurrentProcess(), (UINT)code))
+                for (;;)
+                    Sleep(INFINITE);
+        }
     }
     ExitProcess((UINT)code);
 }

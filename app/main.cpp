@@ -5,7 +5,9 @@
 #include "tray.h"
 #include "../watch/status.h"
 #include "../watch/monitor.h"
+#include "../core/system_library.h"
 #include "../handover/handover.h"
+#include "../update/update_libraries.h"
 
 HWND TrayWindow = NULL;
 HINSTANCE ProgramInstance = NULL;
@@ -41,16 +43,15 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR command
     BecomeDpiAware();
     InitProfileLock();
     InitUpdateFilesLock();
+    InitUpdateCallsLock();
     ListenForTaskbarRestarts();
     StartLeftoverRemoval();
     if (!RegisterTrayWindowClass())
         return 0;
 
-    // The monitor thread lives as long as the process; its handle is not needed.
-    HANDLE monitor = CreateThread(NULL, 0, MonitorThreadMain, NULL, 0, NULL);
-    if (monitor == NULL)
+    // The monitor thread lives as long as the process.
+    if (!StartDetachedThread(MonitorThreadMain, NULL))
         return 0;
-    CloseHandle(monitor);
 
     TrayWindow = CreateWindowExA(0, "Halvotren", "", WS_OVERLAPPEDWINDOW, 0, 0, 0, 0,
                                  NULL, NULL, ProgramInstance, NULL);
@@ -66,8 +67,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR command
         DispatchMessageA(&message);
     }
     // The icon is gone already; a Start, Stop or check under way ends with
-    // the process, whatever it waits on, but an update's files are finished
-    // or removed first.
+    // the process, whatever it waits on (see the entry), but an update's
+    // files are finished or removed first.
     EndUpdates();
     return (int)message.wParam;
 }

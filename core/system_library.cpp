@@ -1,5 +1,6 @@
 #include "system_library.h"
 
+#include <process.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -29,6 +30,19 @@ HMODULE LoadSystemFunctions(const char *list, void *functions)
         memcpy(slot, &found, sizeof found);
     }
     return library;
+}
+
+int StartDetachedThread(unsigned(__stdcall *work)(void *), void *parameter)
+{
+    const uintptr_t started = _beginthreadex(NULL, 0, work, parameter, 0, NULL);
+    if (started == 0)
+        return 0;
+    // The thread's handle, which the runtime returns as an integer.
+    HANDLE thread;
+    static_assert(sizeof thread == sizeof started, "a handle fits the integer");
+    memcpy(&thread, &started, sizeof thread);
+    CloseHandle(thread);
+    return 1;
 }
 
 HANDLE StartProcess(const char *application, char *commandLine, BOOL inheritHandles, int inSystemFolder)

@@ -28,6 +28,12 @@ constexpr size_t CountListedFunctions(const char *list, size_t size)
     return ends - 1;
 }
 
+// Starts work on a thread of its own that nothing waits for: 1 when it
+// started. The C runtime's _beginthreadex, not CreateThread: the program's
+// threads use the runtime, which sets itself up for a thread only when it
+// starts it.
+int StartDetachedThread(unsigned(__stdcall *work)(void *), void *parameter);
+
 // Starts a process with the parent's environment: its handle, which the
 // caller closes, or NULL. Its current folder is the parent's, or the system
 // folder when asked, so that it holds open no folder that an uninstall

@@ -40,6 +40,14 @@ void AfterUpdateFolderMade(void)
     if (GetEnvironmentVariableA("HALVOTREN_HOLD_UPDATE_FOLDER_MS", milliseconds, sizeof milliseconds) != 0)
         Sleep((DWORD)atoi(milliseconds));
 }
+
+// Told to, holds the check's release as a slow library's can be held.
+void AfterCheckAnswered(void)
+{
+    char milliseconds[16];
+    if (GetEnvironmentVariableA("HALVOTREN_HOLD_CHECK_RELEASE_MS", milliseconds, sizeof milliseconds) != 0)
+        Sleep((DWORD)atoi(milliseconds));
+}
 #else
 void AfterPackageWritten(const char *path)
 {
@@ -47,6 +55,10 @@ void AfterPackageWritten(const char *path)
 }
 
 void AfterUpdateFolderMade(void)
+{
+}
+
+void AfterCheckAnswered(void)
 {
 }
 #endif

@@ -10,4 +10,8 @@ void AfterPackageWritten(const char *path);
 // Once the update's folder is made and held, while it is still empty.
 void AfterUpdateFolderMade(void);
 
+// Once a check has given the user its last answer, before it releases what
+// it used, which can take seconds (Wine's WinINet has taken three).
+void AfterCheckAnswered(void);
+
 #endif

@@ -195,7 +195,7 @@ HANDLE MakeUpdateFolder(char folder[MAX_PATH], const UserAccess *access)
 }
 
 // Rounds of removal until nothing is left to retry or time is up.
-static DWORD WINAPI RemoveLeftovers(LPVOID unused)
+static unsigned __stdcall RemoveLeftovers(void *unused)
 {
     (void)unused;
     for (int round = 0; round < LEFTOVER_ROUNDS; ++round) {
@@ -238,7 +238,5 @@ void StartLeftoverRemoval(void)
 {
     if (!AnyLeftover())
         return;
-    HANDLE thread = CreateThread(NULL, 0, RemoveLeftovers, NULL, 0, NULL);
-    if (thread != NULL)
-        CloseHandle(thread);
+    StartDetachedThread(RemoveLeftovers, NULL);
 }

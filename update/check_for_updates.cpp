@@ -11,6 +11,8 @@
 
 #include <stdlib.h>
 
+#include <atomic>
+
 #include "update.h"
 #include "update_key.h"
 #include "update_libraries.h"
@@ -21,6 +23,7 @@
 #include "../core/system_library.h"
 #include "../core/text_format.h"
 #include "../handover/handover.h"
+#include "../handover/test_points.h"
 
 static const char VersionFileUrl[] = "http://www.halvotren.example/downloads/halvotren.ver";
 static const char UserAgent[] = "Halvotren Update Checker";
@@ -40,10 +43,33 @@ static const DWORD OpenUrlFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_
 
 enum CheckOutcome { CHECK_FAILED, CHECK_DONE, CHECK_INSTALL };
 
+static std::atomic<LONG> CheckUnderWay(0);
+
+int TakeUpdateCheck(void)
+{
+    return CheckUnderWay.exchange(1) == 0;
+}
+
+void GiveBackUpdateCheck(void)
+{
+    CheckUnderWay.store(0);
+}
+
+// The check's boxes open from its own thread after a wait on the network:
+// without the foreground they would open behind the window in use. The box
+// that ends the check gives the command back, so that the user may choose
+// it again at once, whatever the check still has to release.
+static int ShowCheckBox(const char *text, const char *caption, UINT buttons)
+{
+    const int answer = MessageBoxA(NULL, text, caption, buttons | MB_SETFOREGROUND);
+    if (buttons != MB_YESNO || answer != IDYES)
+        GiveBackUpdateCheck();
+    return answer;
+}
+
 static int ShowFailure(void)
 {
-    MessageBoxA(NULL, "Unable to check for updates/or download updates at this time.",
-                "Halvotren Error", MB_OK);
+    ShowCheckBox("Unable to check for updates/or download updates at this time.", "Halvotren Error", MB_OK);
     return 0;
 }
 
@@ -130,12 +156,12 @@ static int OfferUpdate(HINTERNET versionFile, char *text, const char **installer
     char message[TEXT_SIZE];
     if (offer == OFFER_NOTHING_NEWER) {
         FormatNoUpdatesText(message, sizeof message, kProgramVersion);
-        MessageBoxA(NULL, message, "No Updates", MB_OK);
+        ShowCheckBox(message, "No Updates", MB_OK);
         return CHECK_DONE;
     }
     FormatUpdateAvailableText(message, sizeof message, kProgramVersion, versionField, *installerUrl);
     const DWORD opened = GetTickCount();
-    const int answer = MessageBoxA(NULL, message, "Update Available", MB_YESNO);
+    const int answer = ShowCheckBox(message, "Update Available", MB_YESNO);
     *started += GetTickCount() - opened;
     return answer == IDYES ? CHECK_INSTALL : CHECK_DONE;
 }
@@ -243,10 +269,10 @@ static int CheckAndHandOver(void)
 
 int CheckForUpdates(void)
 {
-    HMODULE wininet = LoadSystemFunctions(WininetList, &UpdateCalls);
-    if (wininet == NULL)
+    if (!LoadUpdateCalls())
         return ShowFailure();
     const int handedOver = CheckAndHandOver();
-    FreeLibrary(wininet);
+    AfterCheckAnswered();
+    UnloadUpdateCalls();
     return handedOver;
 }

@@ -19,10 +19,19 @@ struct UpdateFunctions {
     BOOL(WINAPI *InternetSetOptionA)(HINTERNET handle, DWORD option, LPVOID value, DWORD size);
 };
 
-// Set by every load; one check runs at a time.
+// Valid between a successful LoadUpdateCalls and its UnloadUpdateCalls.
 extern UpdateFunctions UpdateCalls;
 
 // wininet.dll and the functions of UpdateFunctions, for LoadSystemFunctions.
 extern const char WininetList[];
+
+// A check that the user has answered may still be closing its handles when
+// the next one starts, so the library is counted: the first check loads it
+// and fills UpdateCalls, and the last one to end frees it. 1 when the
+// functions can be called; each success is matched by one unload.
+int LoadUpdateCalls(void);
+void UnloadUpdateCalls(void);
+// Once, at start, before any check.
+void InitUpdateCallsLock(void);
 
 #endif

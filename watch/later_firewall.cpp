@@ -83,11 +83,6 @@ HRESULT SwitchProfilesInForce(INetFwPolicy2 *policy, int wanted, std::atomic<DWO
     return result;
 }
 
-void ShowSwitchRefusal(int wanted)
-{
-    MessageBoxA(NULL, wanted ? "Unable to start firewall" : "Unable to stop firewall", "Firewall Notice", MB_OK);
-}
-
 HRESULT SwitchLaterFirewall(int wanted)
 {
     LockSharedProfile();
@@ -95,13 +90,16 @@ HRESULT SwitchLaterFirewall(int wanted)
     if (policy != NULL)
         policy->AddRef();
     UnlockSharedProfile();
-    if (policy == NULL)
+    // None yet: the monitor still waits for the firewall at logon.
+    if (policy == NULL) {
+        ShowSwitchNotice(wanted);
         return S_FALSE;
+    }
     int putTried = 0;
     HRESULT result = SwitchProfilesInForce(policy, wanted, &CommandCallStarted, &putTried);
     policy->Release();
     if (putTried && FAILED(result) && result != E_ACCESSDENIED)
-        ShowSwitchRefusal(wanted);
+        ShowSwitchNotice(wanted);
     return putTried ? result : S_OK;
 }
 

@@ -30,12 +30,9 @@ void WatchLaterFirewall(INetFwPolicy2 *policy);
 HRESULT SwitchProfilesInForce(INetFwPolicy2 *policy, int wanted, std::atomic<DWORD> *mark, int *putTried);
 
 // A Start's or Stop's switch through the published policy. Its notice
-// when Windows refuses it, unless for want of rights (E_ACCESSDENIED),
-// which the caller answers by asking the user's consent.
+// when there is none yet or Windows refuses it, unless for want of rights
+// (E_ACCESSDENIED), which the caller answers by asking the user's consent.
 HRESULT SwitchLaterFirewall(int wanted);
-
-// The notice of a Start (wanted 1) or Stop that did not go through.
-void ShowSwitchRefusal(int wanted);
 
 // The monitor's clean-up: unpublishes the policy and drops its reference.
 void ReleasePolicy(INetFwPolicy2 *policy);

@@ -41,7 +41,7 @@ int WatchServices(SC_HANDLE firewallService, SC_HANDLE helperService, const char
     return 0;
 }
 
-DWORD WINAPI MonitorThreadMain(LPVOID parameter)
+unsigned __stdcall MonitorThreadMain(void *parameter)
 {
     (void)parameter;
     FirewallHold firewall = {NULL, NULL, NET_FW_PROFILE_DOMAIN};
@@ -56,11 +56,13 @@ DWORD WINAPI MonitorThreadMain(LPVOID parameter)
     // and a single-threaded apartment that pumps no messages hangs whoever
     // broadcasts to every top-level window (COM gives each such thread a
     // hidden one). Start and Stop enter the same apartment on their own
-    // thread, so the profile made here is called from there directly,
-    // without marshalling; the firewall's objects accept both apartments.
-    // DISABLE_OLE1DDE all the same: no DDE window for this thread either.
+    // thread, so COM lets them call the profile made here, whatever
+    // threading model the firewall's class registers. DISABLE_OLE1DDE all
+    // the same: no DDE window for this thread either. A thread already in
+    // another apartment (RPC_E_CHANGED_MODE) would make the objects there,
+    // where the commands could not call them unmarshalled: a failure too.
     HRESULT apartment = CoInitializeEx(NULL, COINIT_MULTITHREADED | COINIT_DISABLE_OLE1DDE);
-    if (FAILED(apartment) && apartment != RPC_E_CHANGED_MODE)
+    if (FAILED(apartment))
         goto cleanup;
     {
         // Which Windows, by what it has: the later firewall's policy class,
@@ -112,8 +114,7 @@ cleanup:
         ReleaseFirewall(&firewall);
     if (policy != NULL)
         ReleasePolicy(policy);
-    // Only an apartment this thread entered is left; RPC_E_CHANGED_MODE and
-    // failures entered none.
+    // Only an apartment this thread entered is left.
     if (SUCCEEDED(apartment))
         CoUninitialize();
     return 0;

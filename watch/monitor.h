@@ -6,7 +6,7 @@
 
 #define MONITOR_CYCLE_MS 2000
 
-DWORD WINAPI MonitorThreadMain(LPVOID parameter);
+unsigned __stdcall MonitorThreadMain(void *parameter);
 
 // 0 when both status queries succeeded, 1 when either failed.
 // warning is the path's services warning.

@@ -93,18 +93,23 @@ HRESULT ReadFirewallEnabled(INetFwProfile *profile, int *enabled)
 {
     VARIANT_BOOL value = VARIANT_FALSE;
     HRESULT result = profile->get_FirewallEnabled(&value);
-    if (FAILED(result)) {
-        StatusFlags.firewallOn.store(0);
-        *enabled = 0;
-        return result;
-    }
-    *enabled = value != VARIANT_FALSE;
+    *enabled = SUCCEEDED(result) && value != VARIANT_FALSE;
     return result;
+}
+
+void ShowSwitchNotice(int wanted)
+{
+    // From the command's own thread, after a wait on the firewall: without
+    // the foreground it would open behind the window in use.
+    MessageBoxA(NULL, wanted ? "Unable to start firewall" : "Unable to stop firewall", "Firewall Notice",
+                MB_OK | MB_SETFOREGROUND);
 }
 
 // Marked while it waits on the firewall, so that a Start or Stop that does
 // not return turns the icon red as a stalled check; its notice comes after.
-static HRESULT SwitchFirewall(INetFwProfile *profile, int wanted, const char *refusal)
+// What it reads is its own: the firewall flag is the monitor's alone, so
+// that a read failing here cannot hide a fall from it.
+static HRESULT SwitchFirewall(INetFwProfile *profile, int wanted)
 {
     int enabled = 0;
     BeginCall(&CommandCallStarted);
@@ -114,18 +119,18 @@ static HRESULT SwitchFirewall(INetFwProfile *profile, int wanted, const char *re
         result = profile->put_FirewallEnabled(wanted ? VARIANT_TRUE : VARIANT_FALSE);
     EndCall(&CommandCallStarted);
     if (switching && FAILED(result))
-        MessageBoxA(NULL, refusal, "Firewall Notice", MB_OK);
+        ShowSwitchNotice(wanted);
     return result;
 }
 
 HRESULT EnableFirewall(INetFwProfile *profile)
 {
-    return SwitchFirewall(profile, 1, "Unable to start firewall");
+    return SwitchFirewall(profile, 1);
 }
 
 HRESULT DisableFirewall(INetFwProfile *profile)
 {
-    return SwitchFirewall(profile, 0, "Unable to stop firewall");
+    return SwitchFirewall(profile, 0);
 }
 
 void ApplyFirewallReading(int enabled)
@@ -141,8 +146,10 @@ HRESULT WatchFirewallState(INetFwProfile *profile)
     BeginCall(&MonitorCallStarted);
     HRESULT result = ReadFirewallEnabled(profile, &enabled);
     EndCall(&MonitorCallStarted);
-    if (FAILED(result))
+    if (FAILED(result)) {
+        StatusFlags.firewallOn.store(0);
         return result;
+    }
 
     ApplyFirewallReading(enabled);
     return result;

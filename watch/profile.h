@@ -35,13 +35,18 @@ void FollowProfileInForce(FirewallHold *hold);
 // The caller releases it, from the multithreaded apartment as the monitor.
 INetFwProfile *BorrowSharedProfile(void);
 
-// A failed read clears firewallOn and reports the firewall as off.
+// A failed read reports the firewall as off.
 HRESULT ReadFirewallEnabled(INetFwProfile *profile, int *enabled);
 
+// Start and Stop: each switches when the firewall is not as wanted, and
+// shows its notice when the switch is refused.
 HRESULT EnableFirewall(INetFwProfile *profile);
 HRESULT DisableFirewall(INetFwProfile *profile);
+// The "Unable to start firewall" or "Unable to stop firewall" notice.
+void ShowSwitchNotice(int wanted);
 
-// One firewall sample of the monitor's cycle; may block in the warning box.
+// One firewall sample of the monitor's cycle, the only writer of
+// firewallOn (a failed read clears it); may block in the warning box.
 HRESULT WatchFirewallState(INetFwProfile *profile);
 
 // What a finished reading does, on either firewall: stores firewallOn, or

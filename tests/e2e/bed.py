@@ -57,7 +57,7 @@ def _write_atomically(path, text):
 FIREWALL_KEYS = ("enabled", "read_fails", "switch_refused", "create_fails", "unreachable_until",
                  "read_delay_ms", "manager_release_held", "read_hangs", "profile_in_force", "domain_enabled",
                  "profile_type_hangs", "current_profile_hangs", "type_hangs", "switch_hangs",
-                 "profile_type_fails",
+                 "profile_type_fails", "addref_held",
                  # the later firewall's: its class exists, the profiles in
                  # force (a bitmask), the public profile's enabled state (the
                  # private one's is "enabled", the domain's "domain_enabled"),
@@ -327,6 +327,7 @@ class BedTestCase(unittest.TestCase):
         self.addCleanup(self.driver.close)
         self.assert_no_halvotren("before the test")
         self.addCleanup(self.assert_no_halvotren, "after the test")
+        self.addCleanup(self.assert_firewall_used_soundly)
         self.addCleanup(self.stop_program)
         reset_firewall()
         set_windows_version(self.WINDOWS)
@@ -336,6 +337,12 @@ class BedTestCase(unittest.TestCase):
         for name in self.services:
             set_service_order(name, None)
             self.assertTrue(self.driver.call("service", name, "start", 20000)["ok"])
+
+    def assert_firewall_used_soundly(self):
+        """No call reached a profile after its last release, or from a
+        thread outside the apartment the profile was made in."""
+        faults = [e for e in firewall_events() if e.startswith(("USE_AFTER_RELEASE", "WRONG_APARTMENT"))]
+        self.assertEqual([], faults, "the firewall's profile used unsoundly")
 
     def assert_no_halvotren(self, when):
         """A Halvotren left running by another test would answer for ours."""

@@ -50,10 +50,16 @@ class FirewallCommands(BedTestCase, TrayMixin):
         for identifier, text, state in ((START, "Unable to start firewall", 0),
                                         (STOP, "Unable to stop firewall", 1)):
             set_firewall(enabled=state)
+            self.wait_tray("green" if state else "red")
             self.command(identifier)
             box = self.box(NOTICE)
             self.assertEqual(text, box["text"])
             self.assertEqual(0, box["owner"])
+            self.assertEqual([1], box["buttons"])
+            if state:
+                # A notice left open is no call under way: past the stall
+                # limit the icon is still the green of a firewall that is on.
+                self.assert_tray_stays("green", 12)
             self.press(NOTICE)
             self.assertEqual(state, firewall_value("enabled"))
             self.assertEqual(0, self.box_count(NOTICE))
@@ -93,11 +99,46 @@ class FirewallCommands(BedTestCase, TrayMixin):
         self.assertFalse([e for e in events if e.startswith("USE_AFTER_RELEASE")], events)
         self.assertIn("put_FirewallEnabled 1 ok standard", events)
         self.assertLess(events.index("put_FirewallEnabled 1 ok standard"), events.index("profile_release 0 standard"))
-        # Once released, commands find no profile and do nothing.
+        # Once released, commands find no profile: the switch cannot be made.
         self.command(STOP)
-        self.sync_with_window()
-        self.assertEqual(0, self.box_count(NOTICE))
+        self.assertEqual("Unable to stop firewall", self.box(NOTICE)["text"])
+        self.press(NOTICE)
         self.assertEqual(1, len(firewall_events("put_FirewallEnabled")))
+
+    def test_a_switch_before_the_firewall_can_be_reached_says_it_cannot_be_made(self):
+        # At logon the monitor may still be waiting for the firewall.
+        set_firewall(unreachable_until=time.time() + 600)
+        self.start_program()
+        wait_until(lambda: firewall_events("create_failed"), 20, what="the monitor to try the firewall")
+        self.command(START)
+        self.assertEqual("Unable to start firewall", self.box(NOTICE)["text"])
+        self.press(NOTICE)
+        self.assertEqual([], firewall_events("put_FirewallEnabled"))
+
+    def test_a_command_borrowing_the_profile_as_the_monitor_lets_it_go_holds_its_own_reference(self):
+        # The monitor gives up right after publishing the profile (IpNat
+        # missing); the command's AddRef is held, and the clean-up let go
+        # meanwhile: it must wait for the borrow, since the profile it
+        # releases is the one being borrowed.
+        self.addCleanup(ensure_service_exists, "IpNat")
+        delete_service("IpNat")
+        set_firewall(enabled=0, manager_release_held=1, addref_held=1)
+        self.start_program()
+        wait_until(lambda: firewall_events("manager_release_begin"), 20, what="the profile to be published")
+        self.command(START)
+        wait_until(lambda: firewall_events("addref_hold_begin"), 20, what="the command to borrow the profile")
+        set_firewall(manager_release_held=0)
+        wait_until(lambda: firewall_events("manager_release_end"), 20, what="the clean-up to go on")
+        # A clean-up that does not wait releases the profile at once.
+        try:
+            wait_until(lambda: "profile_release 0 standard" in firewall_events("profile_release"), 3)
+        except AssertionError:
+            pass
+        set_firewall(addref_held=0)
+        wait_until(lambda: "profile_release 0 standard" in firewall_events("profile_release")
+                   and firewall_events("put_FirewallEnabled 1"), 30,
+                   what="the command and the monitor's clean-up to finish")
+        self.assertEqual(["put_FirewallEnabled 1 ok standard"], firewall_events("put_FirewallEnabled"))
 
     def test_a_stop_the_firewall_does_not_answer_is_a_stalled_check_and_goes_through_later(self):
         self.start_program()

@@ -398,7 +398,8 @@ class VerifyRelease(unittest.TestCase):
         garbled = "holds a control character or one that is not printable ASCII"
         cases = (("empty", "", "the buildinfo's base URL is empty"),
                  ("control", BASE_URL + "\x1b[2K\rhttp://elsewhere", garbled),
-                 ("latin", BASE_URL.replace("example", "ex\u00e4mple"), garbled))
+                 ("latin", BASE_URL.replace("example", "ex\u00e4mple"), garbled),
+                 ("delete", BASE_URL + "\x7f", garbled))
         for name, base_url, words in cases:
             with self.subTest(base_url=base_url):
                 def change(downloads):

@@ -16,7 +16,7 @@ PACKAGE = os.environ.get("HALVOTREN_PACKAGE", "")
 CLOSER = os.path.join(os.environ.get("HALVOTREN_BUILD", ""), "close_halvotren.exe")
 DEBUG_KEY = "HKCU\\Software\\Wine\\Debug"
 RELAY = ("+pid", "loaddll", "relay")
-STOP_FIREWALL, START_FIREWALL, CONFIGURE, VIEW_LOG = 103, 104, 105, 106
+EXIT, STOP_FIREWALL, START_FIREWALL, CONFIGURE, VIEW_LOG = 100, 103, 104, 105, 106
 
 
 class WindowsRules(update.UpdateBed):
@@ -77,7 +77,7 @@ class WindowsRules(update.UpdateBed):
 
     def test_the_programs_calls_keep_windows_rules(self):
         # At rest, a fall of a service and of the firewall (by Stop), Start,
-        # the menu, Configure and View Log.
+        # the menu, Configure, View Log and Exit.
         self.start_program(recorders=("notepad.exe", "rundll32.exe"))
         self.wait_tray("green")
         self.fall_and_rise("Firewall Warning",
@@ -93,7 +93,8 @@ class WindowsRules(update.UpdateBed):
         self.command(CONFIGURE)
         self.command(VIEW_LOG)
         self.sync_with_window()
-        self.stop_program()
+        self.command(EXIT)
+        self.assertEqual(0, self.wait_exit(30, "Exit did not end Halvotren"))
 
         # An update through the hand-off: the waiter, its msiexec (a
         # recorder) and the program it starts again.
@@ -119,9 +120,12 @@ class WindowsRules(update.UpdateBed):
         calls = windows_rules.own_calls(windows_rules.read_traces(self.traces), programs)
         seen = {call.function for call in calls}
         self.assertEqual([], sorted(set(windows_rules.RULES) - seen), "functions the paths never called")
-        broken = windows_rules.violations(calls)
+        broken, applied = windows_rules.judged(calls)
         self.assertFalse(broken, "calls Windows would refuse or run otherwise:\n" +
                          "\n".join("%s: %s\n    %s" % row for row in broken))
+        # A rule that never applied has checked nothing (a renamed caption, say).
+        self.assertEqual([], sorted(windows_rules.rule_names() - applied - set(windows_rules.GUARDS)),
+                         "rules that applied to no call of the paths")
         print("\n%d calls of the program's own checked against %d rules"
               % (sum(1 for c in calls if c.function in windows_rules.RULES),
                  sum(len(r) for r in windows_rules.RULES.values())))

@@ -12,13 +12,19 @@ with its arguments, e.g.
 
 The calls the program's own code made are those of its processes whose
 return address lies in its image; each is held against the rules below,
-each rule with the sentence of Microsoft's documentation it enforces.
+each rule with the sentence of Microsoft's documentation it enforces. A
+thread is known by its trace, process and id together: Wine hands ids out
+again, and one wineserver serves every trace.
 
 To add a rule: write a check that takes a Call (and the calls of its
-thread, for rules of order) and returns what is wrong, or None; add it to
-RULES under the function it concerns, with the documentation's sentence as
-its comment. Its function joins RelayInclude by itself. Then plant the
-fault it catches once and see the scenario fail with the call's line.
+thread or process, for rules of order) and returns what is wrong, KEPT when
+the call is one the rule is about and keeps it, or None when the rule does
+not apply to it; add it to RULES under the function it concerns, with the
+documentation's sentence as its comment. Its function joins RelayInclude by
+itself. The scenario requires every rule to apply at least once, unless
+GUARDS lists it with the reason it cannot; give it a row of its own in
+test_windows_rules_crafted.py, which feeds it a crafted trace. Then plant
+the fault it catches once and see the scenario fail with the call's line.
 """
 import os
 import re
@@ -47,9 +53,14 @@ REG_SZ = 1
 WM_NULL = 0
 COINIT_APARTMENTTHREADED = 0x2
 RPC_E_CHANGED_MODE = 0x80010106
+CURRENT_PROCESS = 0xFFFFFFFF
+TRAY_WINDOW_CLASS = "Halvotren"
 FALL_WARNINGS = ("Firewall Warning!", "Firewall Warning")
+# What a rule returns for a call it applies to and that keeps it.
+KEPT = ""
 
-Call = namedtuple("Call", "index pid thread function args strings retval line")
+# trace: which of the traces read the call comes from.
+Call = namedtuple("Call", "index trace pid thread function args strings retval line")
 
 CALL = re.compile(r"^(\w+):(\w+):Call ([\w.]+)\.(\w+)\((.*)\) ret=([0-9a-f]+)$")
 RET = re.compile(r"^(\w+):(\w+):Ret  ([\w.]+)\.(\w+)\(\) retval=([0-9a-f]+) ret=([0-9a-f]+)$")
@@ -72,8 +83,9 @@ def image_size(path):
     return struct.unpack_from("<I", data, pe + 24 + 56)[0]
 
 
-def own_calls(lines, programs):
-    """The calls the program's own code made, in order. `programs` maps a
+def own_calls(traces, programs):
+    """The calls the program's own code made, in order, in `traces` (each
+    the lines of one trace). `programs` maps a
     lower-case file name, or a suffix such as ".tmp" (Windows Installer
     runs a program of the package's Binary table from a temporary file),
     to that program's image size; a process is ours when the first module
@@ -81,21 +93,21 @@ def own_calls(lines, programs):
     images = {}
     pending = {}
     calls = []
-    for line in lines:
+    for trace, line in ((trace, line) for trace, lines in enumerate(traces) for line in lines):
         line = line.rstrip("\n")
         loaded = LOADED.match(line)
         if loaded:
-            pid, path, base = loaded.group(1), loaded.group(2), int(loaded.group(3), 16)
-            if pid not in images:
+            process, path, base = (trace, loaded.group(1)), loaded.group(2), int(loaded.group(3), 16)
+            if process not in images:
                 name = path.replace("\\\\", "\\").rsplit("\\", 1)[-1].lower()
                 size = next((size for key, size in programs.items() if name == key or
                              (key.startswith(".") and name.endswith(key))), None)
-                images[pid] = (base, base + size) if size else None
+                images[process] = (base, base + size) if size else None
             continue
         called = CALL.match(line)
         if called:
             pid, thread, module, function, arguments, ret = called.groups()
-            image = images.get(pid)
+            image = images.get((trace, pid))
             if image is None or not image[0] <= int(ret, 16) < image[1]:
                 continue
             args, strings = [], []
@@ -104,21 +116,30 @@ def own_calls(lines, programs):
                 strings.append(_unescape(text))
             module = module.lower()
             documented = next((name for name, wine in IMPLEMENTED_IN.items() if wine == module), module)
-            call = Call(len(calls), pid, thread, documented + "." + function, args, strings, [None], line)
+            call = Call(len(calls), trace, pid, thread, documented + "." + function, args, strings, [None], line)
             calls.append(call)
-            pending[(thread, function, ret)] = call
+            pending[(trace, pid, thread, function, ret)] = call
             continue
         returned = RET.match(line)
         if returned:
-            call = pending.pop((returned.group(2), returned.group(4), returned.group(6)), None)
+            call = pending.pop((trace,) + returned.group(1, 2, 4, 6), None)
             if call is not None:
                 call.retval[0] = int(returned.group(5), 16)
     return calls
 
 
-def around(call, calls):
-    """The calls of call's thread before it, and after it."""
-    mine = [other for other in calls if other.thread == call.thread]
+def process_of(call):
+    return call.trace, call.pid
+
+
+def thread_of(call):
+    return call.trace, call.pid, call.thread
+
+
+def around(call, calls, of=thread_of):
+    """The calls of call's thread (or, with of=process_of, of its process)
+    before it, and after it."""
+    mine = [other for other in calls if of(other) == of(call)]
     at = mine.index(call)
     return mine[:at], mine[at + 1:]
 
@@ -132,36 +153,46 @@ def entered(c):
 
 def synchronous_open_has_synchronize(call, calls):
     access, options = call.args[1], call.args[8]
-    if options & (FILE_SYNCHRONOUS_IO_ALERT | FILE_SYNCHRONOUS_IO_NONALERT) and not access & SYNCHRONIZE:
+    if not options & (FILE_SYNCHRONOUS_IO_ALERT | FILE_SYNCHRONOUS_IO_NONALERT):
+        return None
+    if not access & SYNCHRONIZE:
         return "synchronous I/O (options 0x%x) without SYNCHRONIZE in the access 0x%x" % (options, access)
-    return None
+    return KEPT
 
 
 def one_synchronous_mode(call, calls):
+    if not call.args[8] & (FILE_SYNCHRONOUS_IO_ALERT | FILE_SYNCHRONOUS_IO_NONALERT):
+        return None
     if call.args[8] & FILE_SYNCHRONOUS_IO_ALERT and call.args[8] & FILE_SYNCHRONOUS_IO_NONALERT:
         return "both FILE_SYNCHRONOUS_IO_ALERT and FILE_SYNCHRONOUS_IO_NONALERT"
-    return None
+    return KEPT
 
 
 def directory_disposition(call, calls):
-    if call.args[8] & FILE_DIRECTORY_FILE and call.args[7] not in (FILE_OPEN, FILE_CREATE, FILE_OPEN_IF):
+    if not call.args[8] & FILE_DIRECTORY_FILE:
+        return None
+    if call.args[7] not in (FILE_OPEN, FILE_CREATE, FILE_OPEN_IF):
         return "FILE_DIRECTORY_FILE with disposition %d" % call.args[7]
-    return None
+    return KEPT
 
 
 def folder_opened_with_backup_semantics(call, calls):
     path = call.strings[0] or ""
     names_folder = path.endswith("\\") or re.search(r"\\~halvotren_update\d$", path, re.IGNORECASE)
-    if names_folder and not call.args[5] & FILE_FLAG_BACKUP_SEMANTICS:
+    if not names_folder:
+        return None
+    if not call.args[5] & FILE_FLAG_BACKUP_SEMANTICS:
         return "a folder opened without FILE_FLAG_BACKUP_SEMANTICS"
-    return None
+    return KEPT
 
 
 def fall_warning_in_front(call, calls):
     wanted = MB_TOPMOST | MB_SETFOREGROUND
-    if call.strings[2] in FALL_WARNINGS and call.args[3] & wanted != wanted:
+    if call.strings[2] not in FALL_WARNINGS:
+        return None
+    if call.args[3] & wanted != wanted:
         return "the warning %r (type 0x%x) is not MB_TOPMOST | MB_SETFOREGROUND" % (call.strings[2], call.args[3])
-    return None
+    return KEPT
 
 
 def full_path(path):
@@ -171,7 +202,7 @@ def full_path(path):
 def library_by_full_path(call, calls):
     if not full_path(call.strings[0]):
         return "a library loaded by %r, not by its full path" % call.strings[0]
-    return None
+    return KEPT
 
 
 def program_by_full_path(call, calls):
@@ -180,34 +211,38 @@ def program_by_full_path(call, calls):
         return "no program named, and the command line %r does not begin with a full path" % command
     if application is not None and not full_path(application):
         return "the program %r is not a full path" % application
-    return None
+    return KEPT
 
 
 def access_xp_knows(call, calls):
     access = call.args[0]
     if access == PROCESS_ALL_ACCESS_VISTA or access & PROCESS_QUERY_LIMITED_INFORMATION:
         return "access 0x%x, which XP does not grant" % access
-    return None
+    return KEPT
 
 
 def delayed_move_not_copied(call, calls):
     flags = call.args[2]
-    if flags & MOVEFILE_DELAY_UNTIL_REBOOT and flags & MOVEFILE_COPY_ALLOWED:
+    if not flags & MOVEFILE_DELAY_UNTIL_REBOOT:
+        return None
+    if flags & MOVEFILE_COPY_ALLOWED:
         return "MOVEFILE_DELAY_UNTIL_REBOOT with MOVEFILE_COPY_ALLOWED"
-    return None
+    return KEPT
 
 
 def folder_buffer_of_max_path(call, calls):
     size = call.args[0] if call.function.endswith("GetTempPathA") else call.args[1]
     if size < MAX_PATH:
         return "a buffer of %d characters, under MAX_PATH" % size
-    return None
+    return KEPT
 
 
 def string_value_has_terminator(call, calls):
-    if call.args[3] == REG_SZ and call.args[5] == 0:
+    if call.args[3] != REG_SZ:
+        return None
+    if call.args[5] == 0:
         return "a REG_SZ value of 0 bytes, without its terminator"
-    return None
+    return KEPT
 
 
 def tray_menu_in_foreground(call, calls):
@@ -219,7 +254,7 @@ def tray_menu_in_foreground(call, calls):
         return "not preceded by SetForegroundWindow of its window %08x" % window
     if after is None or after.function != "user32.PostMessageA" or after.args[:2] != [window, WM_NULL]:
         return "not followed by a WM_NULL posted to its window %08x" % window
-    return None
+    return KEPT
 
 
 def single_threaded_apartment_pumps(call, calls):
@@ -227,7 +262,7 @@ def single_threaded_apartment_pumps(call, calls):
         return None
     if not any(c.function in MESSAGE_PUMPS for c in around(call, calls)[1]):
         return "a single-threaded apartment whose thread never takes a message"
-    return None
+    return KEPT
 
 
 def com_entered_first(call, calls):
@@ -235,14 +270,28 @@ def com_entered_first(call, calls):
     if not any(entered(c) or (c.function == "ole32.CoInitializeEx" and c.retval[0] == RPC_E_CHANGED_MODE)
                for c in earlier):
         return "on a thread that has entered no apartment"
-    return None
+    return KEPT
 
 
 def uninitialize_balanced(call, calls):
     earlier = around(call, calls)[0]
     if sum(1 for c in earlier if entered(c)) <= sum(1 for c in earlier if c.function == call.function):
         return "without a successful CoInitializeEx of its own on the thread"
-    return None
+    return KEPT
+
+
+def program_ends_by_terminating_itself(call, calls):
+    # Judged at the tray window: the waiter and the closing program make
+    # none.
+    if call.strings[1] != TRAY_WINDOW_CLASS:
+        return None
+    earlier, later = around(call, calls, of=process_of)
+    exits = [c for c in earlier + later if c.function == "kernel32.ExitProcess"]
+    if exits:
+        return "the process with the tray window ends by ExitProcess(%d)" % exits[0].args[0]
+    if not any(c.function == "kernel32.TerminateProcess" and c.args[0] == CURRENT_PROCESS for c in later):
+        return "the process with the tray window does not end by TerminateProcess(GetCurrentProcess(), code)"
+    return KEPT
 
 
 # Each function checked, and its rules.
@@ -345,10 +394,26 @@ RULES = {
         # library."
         com_entered_first,
     ],
+    "user32.CreateWindowExA": [
+        # ExitProcess: "If one of the terminated threads in the process holds
+        # a lock and the DLL detach code in one of the loaded DLLs attempts to
+        # acquire the same lock, then calling ExitProcess results in a
+        # deadlock ... if you do not know the state of all threads in your
+        # process, it is better to call TerminateProcess than ExitProcess."
+        # The program's threads may be inside the firewall's object, WinINet
+        # or the loader when it ends; its waiter has no such thread.
+        program_ends_by_terminating_itself,
+    ],
+}
+# Rules that the scenario need not see apply, each with the reason: they
+# guard against a call the program's paths do not make today.
+GUARDS = {
+    "single_threaded_apartment_pumps": "every thread of the program enters the multithreaded apartment",
 }
 # Recorded so that the rules of order can see them; no rule of their own.
 MESSAGE_PUMPS = ("user32.GetMessageA", "user32.PeekMessageA", "user32.MsgWaitForMultipleObjects")
-CONTEXT = ("user32.SetForegroundWindow", "user32.PostMessageA") + MESSAGE_PUMPS
+CONTEXT = (("user32.SetForegroundWindow", "user32.PostMessageA", "kernel32.ExitProcess",
+            "kernel32.TerminateProcess") + MESSAGE_PUMPS)
 
 
 # Wine's own list of callers left out, less kernel32: a call the program
@@ -369,21 +434,30 @@ def relay_include():
     return ";".join(names)
 
 
-def violations(calls):
-    """(rule, problem, trace line) of every call that breaks a rule."""
+def judged(calls):
+    """(rule, problem, trace line) of every call that breaks a rule, and
+    the names of the rules that applied to any call."""
     found = []
+    applied = set()
     for call in calls:
         for rule in RULES.get(call.function, ()):
             problem = rule(call, calls)
+            if problem is not None:
+                applied.add(rule.__name__)
             if problem:
                 found.append((rule.__name__, problem, call.line))
-    return found
+    return found, applied
+
+
+def rule_names():
+    return {rule.__name__ for rules in RULES.values() for rule in rules}
 
 
 def read_traces(paths):
-    lines = []
+    """The lines of each trace, a list a trace."""
+    traces = []
     for path in paths:
         if os.path.exists(path):
             with open(path, errors="replace") as f:
-                lines.extend(f)
-    return lines
+                traces.append(f.readlines())
+    return traces

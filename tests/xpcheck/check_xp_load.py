@@ -36,10 +36,15 @@ IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE = 0x8000
 OBJDUMP = "i686-w64-mingw32-objdump"
 # What the P6 (Pentium Pro) and later brought, which an i586 lacks: the
 # conditional moves, the compares that set the flags, fast system calls, the
-# state saves and every SSE register; MMX too, which the plain Pentium lacks.
-# A disassembled line names the mnemonic after its bytes.
-NOT_I586 = re.compile(r"\t(cmov\w*|fcmov\w*|f(?:u)?comip?|sysenter|sysexit|fxsave|fxrstor|rdpmc)\s"
-                      r"|%(?:x|y)mm\d|%mm\d")
+# state saves, the multi-byte NOPs (0F 1F, a NOP with an operand) and every
+# SSE register; MMX too, which the plain Pentium lacks. Then what SSE and
+# later added without naming an xmm register: the fences, prefetches,
+# non-temporal store, MXCSR loads and stores, cache-line flush and SSE3's
+# truncating store, and popcnt, movbe and crc32. A disassembled line names
+# the mnemonic after its bytes, and ends there when it takes no operand.
+NOT_I586 = re.compile(r"\t(cmov\w*|fcmov\w*|f(?:u)?comip?|sysenter|sysexit|fxsave|fxrstor|rdpmc|nop[lw]?(?=\s+\S)"
+                      r"|[slm]fence|prefetch\w*|movnti|v?(?:ld|st)mxcsr|clflush\w*|fisttp\w*|popcnt|movbe"
+                      r"|crc32\w*)(?:\s|$)|%(?:x|y)mm\d|%mm\d")
 # The program's own code is several KiB; a linker that dropped it (an LTO
 # build without its entry point, say) leaves far less.
 SMALLEST_CODE = 4096
@@ -330,6 +335,38 @@ def icon_group_problems(pe):
     return problems
 
 
+# Each planted instruction, and what its disassembled line shows of it.
+PLANTED_INSTRUCTIONS = (
+    (b"\x0f\x44\xc1", "cmove"),              # cmove %ecx,%eax
+    (b"\xda\xc1", "fcmovb"),                  # fcmovb %st(1),%st
+    (b"\xdf\xf1", "fcomip"),                  # fcomip %st(1),%st
+    (b"\xdf\xe9", "fucomip"),
+    (b"\xdb\xf1", "fcomi"),
+    (b"\x0f\x34", "sysenter"),
+    (b"\x0f\x35", "sysexit"),
+    (b"\x0f\x33", "rdpmc"),
+    (b"\x0f\xae\x00", "fxsave"),              # fxsave (%eax)
+    (b"\x0f\xae\x08", "fxrstor"),
+    (b"\x0f\x58\xc1", "%xmm"),               # addps %xmm1,%xmm0
+    (b"\x0f\xfc\xc1", "%mm"),                # paddb %mm1,%mm0
+    (b"\x0f\x1f\x00", "nopl"),               # nopl (%eax)
+    (b"\x66\x0f\x1f\x44\x00\x00", "nopw"),   # nopw 0x0(%eax,%eax,1)
+    (b"\x0f\xae\xf8", "sfence"),
+    (b"\x0f\xae\xe8", "lfence"),
+    (b"\x0f\xae\xf0", "mfence"),
+    (b"\x0f\x18\x00", "prefetchnta"),        # prefetchnta (%eax)
+    (b"\x0f\x0d\x08", "prefetchw"),          # 3DNow!'s
+    (b"\x0f\xc3\x01", "movnti"),             # movnti %eax,(%ecx)
+    (b"\x0f\xae\x10", "ldmxcsr"),            # ldmxcsr (%eax)
+    (b"\x0f\xae\x18", "stmxcsr"),
+    (b"\x0f\xae\x38", "clflush"),            # clflush (%eax)
+    (b"\xdb\x08", "fisttp"),                  # fisttpl (%eax)
+    (b"\xf3\x0f\xb8\xc1", "popcnt"),         # popcnt %ecx,%eax
+    (b"\x0f\x38\xf0\x01", "movbe"),          # movbe (%ecx),%eax
+    (b"\xf2\x0f\x38\xf0\xc1", "crc32"),      # crc32b %cl,%eax
+)
+
+
 def selftest(path, exports_dir):
     with open(path, "rb") as f:
         good = f.read()
@@ -359,10 +396,10 @@ def selftest(path, exports_dir):
                   "outside the code"))
     cases.append(("terminal-server flag cleared", patched(pe.opt + 70, "<H", pe.dll_characteristics & ~0x8000),
                   "terminal-server aware"))
-    # cmove %ecx,%eax and fcmovb %st(1),%st at the entry point.
-    for name, code_bytes, mnemonic in (("cmov", b"\x0f\x44\xc1", "cmove"), ("fcmov", b"\xda\xc1", "fcmovb")):
-        at = pe.at(pe.entry)
-        cases.append((name + " in the code", good[:at] + code_bytes + good[at + len(code_bytes):], mnemonic))
+    # One instruction of each kind the pattern names, alone at the entry point.
+    at = pe.at(pe.entry)
+    for code_bytes, shown in PLANTED_INSTRUCTIONS:
+        cases.append((shown + " in the code", good[:at] + code_bytes + good[at + len(code_bytes):], shown))
     small = bytearray(good)
     struct.pack_into("<I", small, pe.table + 40 * code + 8, 512)   # size in memory
     struct.pack_into("<I", small, pe.table + 40 * code + 16, 512)  # size on disk
