@@ -27,8 +27,10 @@ int RunConsentedSwitch(const char *commandLine)
     INetFwPolicy2 *policy = NULL;
     result = CreateFirewallPolicy(&policy);
     if (SUCCEEDED(result)) {
-        int putTried = 0;
-        result = SwitchProfilesInForce(policy, wanted, &CommandCallStarted, &putTried);
+        LONG inForce;
+        LONG enabled;
+        int putTried;
+        result = UseProfilesInForce(policy, wanted, &CommandCallStarted, &inForce, &enabled, &putTried);
         policy->Release();
     }
     CoUninitialize();
@@ -40,13 +42,12 @@ int RunConsentedSwitch(const char *commandLine)
 // command stays under way, so that no second Start or Stop begins.
 static void SwitchWithConsent(int wanted)
 {
+    // The program's own file by its full path; a name that did not fit,
+    // cut and terminated, names nothing ShellExecuteExA starts, and that
+    // failure gives the notice.
     char program[MAX_PATH];
     ZeroMemory(program, sizeof program);
-    const DWORD length = GetModuleFileNameA(NULL, program, sizeof program);
-    if (length == 0 || length >= sizeof program - 1) {
-        ShowSwitchNotice(wanted);
-        return;
-    }
+    GetModuleFileNameA(NULL, program, sizeof program - 1);
     // This thread is in the multithreaded apartment, as ShellExecuteEx asks
     // of its caller; the single-threaded one it suggests is for shell
     // extensions, which an executable's runas never reaches, and a thread
@@ -69,8 +70,9 @@ static void SwitchWithConsent(int wanted)
             return;
         code = 1;
     } else if (execute.hProcess != NULL) {
-        if (WaitForSingleObject(execute.hProcess, INFINITE) != WAIT_OBJECT_0 ||
-            !GetExitCodeProcess(execute.hProcess, &code))
+        // A wait that failed leaves the copy STILL_ACTIVE: a failure too.
+        WaitForSingleObject(execute.hProcess, INFINITE);
+        if (!GetExitCodeProcess(execute.hProcess, &code))
             code = 1;
         CloseHandle(execute.hProcess);
     }

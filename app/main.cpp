@@ -39,8 +39,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR command
     (void)showCommand;
 
     ProgramInstance = instance;
-    // Before any window, as Windows asks of a program that becomes aware.
-    BecomeDpiAware();
     InitProfileLock();
     InitUpdateFilesLock();
     InitUpdateCallsLock();

@@ -25,7 +25,8 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 // The tray icon.
 void RefreshTrayIcon(void);
 void RemoveTrayIcon(void);
-// Lets the window hear that the taskbar was recreated.
+// Lets the window hear that the taskbar was recreated, and makes the
+// process aware of the display's scale: before any window.
 void ListenForTaskbarRestarts(void);
 // After the taskbar was recreated the shell no longer holds the icon.
 void ForgetTrayIcon(void);
@@ -46,7 +47,5 @@ void SwitchLaterFirewallCommand(int wanted);
 // its exit code, or CONSENT_NOT_ASKED when the command line is none of its.
 #define CONSENT_NOT_ASKED (-1)
 int RunConsentedSwitch(const char *commandLine);
-// Whether Windows can make this process aware of the display's scale.
-void BecomeDpiAware(void);
 
 #endif

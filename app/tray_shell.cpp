@@ -26,10 +26,11 @@ void RefreshTrayIcon(void)
 {
     int identifier = ChooseTrayIcon(StatusFlags.firewallOn.load(), StatusFlags.servicesUp.load(),
                                     MonitorCallStarted.load(), CommandCallStarted.load(), GetTickCount());
-    // The small-icon size: 16 pixels at 96 DPI, more on a scaled display,
-    // for which the group holds a larger picture.
-    HICON icon = (HICON)LoadImageA(ProgramInstance, MAKEINTRESOURCEA(identifier), IMAGE_ICON,
-                                   GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR);
+    // The small-icon size, square: 16 pixels at 96 DPI, more on a scaled
+    // display, for which the group holds a larger picture.
+    const int size = GetSystemMetrics(SM_CXSMICON);
+    HICON icon =
+        (HICON)LoadImageA(ProgramInstance, MAKEINTRESOURCEA(identifier), IMAGE_ICON, size, size, LR_DEFAULTCOLOR);
 
     NOTIFYICONDATAA record;
     FillTrayRecord(&record, NIF_MESSAGE | NIF_ICON | NIF_TIP);

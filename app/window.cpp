@@ -8,44 +8,35 @@
 static UINT TaskbarCreatedMessage = 0;
 
 typedef BOOL(WINAPI *ChangeWindowMessageFilterFunction)(UINT message, DWORD flag);
+typedef BOOL(WINAPI *SetProcessDPIAwareFunction)(void);
 
+// What Vista and later ask of a tray program; the functions do not exist on
+// XP, so they are looked up.
 void ListenForTaskbarRestarts(void)
 {
     TaskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
-    if (TaskbarCreatedMessage == 0)
-        return;
-    // Since Vista an elevated process gets this message only when it lets it
-    // through; the function does not exist on XP, so it is looked up.
     HMODULE user32 = GetModuleHandleA("user32.dll");
     if (user32 == NULL)
         return;
-    ChangeWindowMessageFilterFunction allow =
-        (ChangeWindowMessageFilterFunction)(void *)GetProcAddress(user32, "ChangeWindowMessageFilter");
-    // So does the icon's own callback, sent by the shell, which runs with
-    // the user's filtered token: a program that an installation started
-    // may run elevated. Nothing else is let through, so no other program
-    // of the user's drives an elevated one (a menu it could open still
-    // waits for the user).
-    if (allow != NULL) {
-        allow(TaskbarCreatedMessage, 1 /* MSGFLT_ADD */);
-        allow(WM_TRAYNOTIFY, 1 /* MSGFLT_ADD */);
-    }
-}
-
-typedef BOOL(WINAPI *SetProcessDPIAwareFunction)(void);
-
-void BecomeDpiAware(void)
-{
-    // Otherwise Windows Vista and later stretch the 16-pixel icon the
-    // program drew into the larger cell of a scaled display, blurred. The
-    // function does not exist on XP, so it is looked up.
-    HMODULE user32 = GetModuleHandleA("user32.dll");
-    if (user32 == NULL)
-        return;
+    // Aware of the display's scale, before any window: otherwise Windows
+    // stretches the 16-pixel icon into the larger cell of a scaled display,
+    // blurred.
     SetProcessDPIAwareFunction aware =
         (SetProcessDPIAwareFunction)(void *)GetProcAddress(user32, "SetProcessDPIAware");
     if (aware != NULL)
         aware();
+    // An elevated process gets the taskbar's message only when it lets it
+    // through, and so the icon's own callback, sent by the shell, which
+    // runs with the user's filtered token: a program that an installation
+    // started may run elevated. Nothing else is let through, so no other
+    // program of the user's drives an elevated one (a menu it could open
+    // still waits for the user).
+    ChangeWindowMessageFilterFunction allow =
+        (ChangeWindowMessageFilterFunction)(void *)GetProcAddress(user32, "ChangeWindowMessageFilter");
+    if (allow != NULL) {
+        allow(TaskbarCreatedMessage, 1 /* MSGFLT_ADD */);
+        allow(WM_TRAYNOTIFY, 1 /* MSGFLT_ADD */);
+    }
 }
 
 LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)

@@ -17,18 +17,18 @@ static const char LaterViewLog[] = "%s\\notepad.exe %s\\system32\\LogFiles\\Fire
 
 static const FirewallPath Paths[2] = {
     {"SharedAccess", "IpNat",
+     "Warning, critical firewall services have been stopped!\n\n"
      "Please restart the SharedAccess service and IpNat Service or\n"
      "contact your System Administrator immediately.",
      "%s\\system32\\rundll32.exe %s\\system32\\shell32.dll,Control_RunDLL firewall.cpl,Windows Firewall",
      "%s\\notepad.exe %s\\pfirewall.log", NULL},
     {"MpsSvc", "BFE",
+     "Warning, critical firewall services have been stopped!\n\n"
      "Please restart the Windows Firewall (MpsSvc) and Base Filtering Engine (BFE) services "
      "or contact your System Administrator immediately.",
      "%s\\system32\\control.exe /name Microsoft.WindowsFirewall", LaterViewLog,
      LaterViewLog + LATER_LOG_OFFSET},
 };
-
-const char ServicesWarningHead[] = "Warning, critical firewall services have been stopped!\n\n";
 
 const FirewallPath *FirewallPathOf(int path)
 {
@@ -54,16 +54,6 @@ int EveryProfileInForceOn(long inForce, long enabled)
     return inForce != 0 && (inForce & ~enabled) == 0;
 }
 
-// Whether text starts with the word, in any case, followed by a blank or
-// its end.
-static int StartsWithWord(const char *text, const char *word)
-{
-    for (; *word != '\0'; ++text, ++word)
-        if ((*text | 0x20) != *word)
-            return 0;
-    return *text == '\0' || *text == ' ' || *text == '\t';
-}
-
 int ConsentedSwitchWanted(const char *commandLine)
 {
     const char *arguments = ArgumentsOf(commandLine);
@@ -73,11 +63,10 @@ int ConsentedSwitchWanted(const char *commandLine)
         return 1;
     if (strcmp(arguments, SWITCH_ARGUMENT_OFF) == 0)
         return 0;
-    // The first word alone, whatever its case, tells a copy that was asked
-    // for from a line it must refuse.
-    if (StartsWithWord(arguments, SWITCH_ARGUMENT_ON) || StartsWithWord(arguments, SWITCH_ARGUMENT_OFF))
-        return SWITCH_REFUSED;
-    return SWITCH_NOT_ASKED;
+    // Arguments that begin as on and off do, in any case, tell a copy asked
+    // for with a line it must refuse; the program's other switches begin
+    // with a slash.
+    return (*arguments | 0x20) == 'o' ? SWITCH_REFUSED : SWITCH_NOT_ASKED;
 }
 
 const char LogRefusalText[] =

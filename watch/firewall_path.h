@@ -11,8 +11,7 @@
 struct FirewallPath {
     const char *firewallService;
     const char *helperService;
-    // The services warning's second paragraph, after ServicesWarningHead.
-    const char *servicesAdvice;
+    const char *servicesWarning;
     // Launch command lines; every %s is the Windows directory.
     const char *configureTemplate;
     const char *viewLogTemplate;
@@ -20,8 +19,6 @@ struct FirewallPath {
     // where the viewer is started as it always was.
     const char *logTemplate;
 };
-
-extern const char ServicesWarningHead[];
 
 // By path: PATH_XP, PATH_LATER.
 const FirewallPath *FirewallPathOf(int path);
@@ -50,8 +47,8 @@ int EveryProfileInForceOn(long inForce, long enabled);
 #define SWITCH_ARGUMENT_OFF "off"
 
 // What the command line asks of the copy: 1 (on), 0 (off); SWITCH_REFUSED
-// when its first argument is on or off but the line is anything more or
-// less than that one argument; SWITCH_NOT_ASKED for any other line.
+// when its arguments begin with an o, as on and off do, but are anything
+// more or less than that one argument; SWITCH_NOT_ASKED for any other line.
 int ConsentedSwitchWanted(const char *commandLine);
 
 // The box View Log shows when the log cannot be opened for reading: it is

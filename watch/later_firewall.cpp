@@ -28,26 +28,29 @@ void AcquirePolicy(INetFwPolicy2 **policy, HRESULT created)
     SharedPolicy.store(*policy);
 }
 
-// The profiles in force and those of them enabled, as bitmasks; each call
-// marked, so that one that does not return is a stalled check.
-static HRESULT ReadProfilesInForce(INetFwPolicy2 *policy, LONG *inForce, LONG *enabled,
-                                   std::atomic<DWORD> *mark)
+HRESULT UseProfilesInForce(INetFwPolicy2 *policy, int wanted, std::atomic<DWORD> *mark, LONG *inForce,
+                           LONG *enabled, int *putTried)
 {
     *inForce = 0;
     *enabled = 0;
+    *putTried = 0;
     BeginCall(mark);
     HRESULT result = policy->get_CurrentProfileTypes(inForce);
-    EndCall(mark);
     for (LONG type = PROFILE2_DOMAIN; SUCCEEDED(result) && type <= PROFILE2_PUBLIC; type <<= 1) {
         VARIANT_BOOL on = VARIANT_FALSE;
         if ((*inForce & type) == 0)
             continue;
-        BeginCall(mark);
         result = policy->get_FirewallEnabled((NET_FW_PROFILE_TYPE2)type, &on);
-        EndCall(mark);
-        if (SUCCEEDED(result) && on != VARIANT_FALSE)
+        if (FAILED(result))
+            break;
+        if (on != VARIANT_FALSE)
             *enabled |= type;
+        if (wanted != READ_ONLY && (on != VARIANT_FALSE) != (wanted != 0)) {
+            *putTried = 1;
+            result = policy->put_FirewallEnabled((NET_FW_PROFILE_TYPE2)type, wanted ? VARIANT_TRUE : VARIANT_FALSE);
+        }
     }
+    EndCall(mark);
     return result;
 }
 
@@ -55,32 +58,16 @@ static HRESULT ReadProfilesInForce(INetFwPolicy2 *policy, LONG *inForce, LONG *e
 // force with its firewall off turns the reading off, a fall like any other.
 void WatchLaterFirewall(INetFwPolicy2 *policy)
 {
-    LONG inForce = 0;
-    LONG enabled = 0;
+    LONG inForce;
+    LONG enabled;
+    int putTried;
     // A failed read, or none in force, is no reading: red, never a warning.
-    if (FAILED(ReadProfilesInForce(policy, &inForce, &enabled, &MonitorCallStarted)) ||
+    if (FAILED(UseProfilesInForce(policy, READ_ONLY, &MonitorCallStarted, &inForce, &enabled, &putTried)) ||
         (inForce & PROFILE2_EACH) == 0) {
         StatusFlags.firewallOn.store(0);
         return;
     }
     ApplyFirewallReading(EveryProfileInForceOn(inForce, enabled));
-}
-
-HRESULT SwitchProfilesInForce(INetFwPolicy2 *policy, int wanted, std::atomic<DWORD> *mark, int *putTried)
-{
-    LONG inForce = 0;
-    LONG enabled = 0;
-    *putTried = 0;
-    HRESULT result = ReadProfilesInForce(policy, &inForce, &enabled, mark);
-    for (LONG type = PROFILE2_DOMAIN; SUCCEEDED(result) && type <= PROFILE2_PUBLIC; type <<= 1) {
-        if ((inForce & type) == 0 || ((enabled & type) != 0) == (wanted != 0))
-            continue;
-        *putTried = 1;
-        BeginCall(mark);
-        result = policy->put_FirewallEnabled((NET_FW_PROFILE_TYPE2)type, wanted ? VARIANT_TRUE : VARIANT_FALSE);
-        EndCall(mark);
-    }
-    return result;
 }
 
 HRESULT SwitchLaterFirewall(int wanted)
@@ -95,12 +82,14 @@ HRESULT SwitchLaterFirewall(int wanted)
         ShowSwitchNotice(wanted);
         return S_FALSE;
     }
-    int putTried = 0;
-    HRESULT result = SwitchProfilesInForce(policy, wanted, &CommandCallStarted, &putTried);
+    LONG inForce;
+    LONG enabled;
+    int putTried;
+    HRESULT result = UseProfilesInForce(policy, wanted, &CommandCallStarted, &inForce, &enabled, &putTried);
     policy->Release();
     if (putTried && FAILED(result) && result != E_ACCESSDENIED)
         ShowSwitchNotice(wanted);
-    return putTried ? result : S_OK;
+    return result;
 }
 
 void ReleasePolicy(INetFwPolicy2 *policy)

@@ -25,13 +25,19 @@ void AcquirePolicy(INetFwPolicy2 **policy, HRESULT created);
 // One firewall sample of the monitor's cycle; may block in the warning box.
 void WatchLaterFirewall(INetFwPolicy2 *policy);
 
-// Switches every profile in force to wanted (1 on, 0 off), each call
-// marked on mark. *putTried tells a refused switch from a failed read.
-HRESULT SwitchProfilesInForce(INetFwPolicy2 *policy, int wanted, std::atomic<DWORD> *mark, int *putTried);
+// Reads the profiles in force and those of them enabled (bitmasks) and,
+// unless wanted is READ_ONLY, switches each that is not as wanted (1 on, 0
+// off); *putTried tells a refused switch from a failed read. One mark on
+// mark for it all, as XP's change of profile has: a reading or switch that
+// does not end within 10 s is a stalled check.
+#define READ_ONLY (-1)
+HRESULT UseProfilesInForce(INetFwPolicy2 *policy, int wanted, std::atomic<DWORD> *mark, LONG *inForce,
+                           LONG *enabled, int *putTried);
 
 // A Start's or Stop's switch through the published policy. Its notice
-// when there is none yet or Windows refuses it, unless for want of rights
-// (E_ACCESSDENIED), which the caller answers by asking the user's consent.
+// when there is none yet or Windows refuses the switch, unless for want of
+// rights (E_ACCESSDENIED, for a read as for a switch), which the caller
+// answers by asking the user's consent.
 HRESULT SwitchLaterFirewall(int wanted);
 
 // The monitor's clean-up: unpublishes the policy and drops its reference.

@@ -5,10 +5,6 @@
 #include "status.h"
 #include "transitions.h"
 #include "warning.h"
-#include "../core/text_format.h"
-
-// The path's services warning, composed once at start.
-static char ServicesWarning[256];
 
 static int QueryServiceState(SC_HANDLE service, DWORD *state)
 {
@@ -71,15 +67,15 @@ unsigned __stdcall MonitorThreadMain(void *parameter)
         // whatever it is set to. Decided once; its first creation is the
         // first attempt to acquire it.
         const HRESULT created = CreateFirewallPolicy(&policy);
-        later = PathForPolicyCreation(created) == PATH_LATER;
-        FirewallPathTaken.store(later ? PATH_LATER : PATH_XP);
-        path = FirewallPathOf(later ? PATH_LATER : PATH_XP);
+        const int taken = PathForPolicyCreation(created);
+        FirewallPathTaken.store(taken);
+        path = FirewallPathOf(taken);
+        later = taken == PATH_LATER;
         if (later)
             AcquirePolicy(&policy, created);
         else if (FAILED(AcquireProfile(&firewall)))
             goto cleanup;
     }
-    FormatText(ServicesWarning, sizeof ServicesWarning, "%s%s", ServicesWarningHead, path->servicesAdvice);
     manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
     if (manager == NULL)
         goto cleanup;
@@ -99,7 +95,7 @@ unsigned __stdcall MonitorThreadMain(void *parameter)
             FollowProfileInForce(&firewall);
             WatchFirewallState(firewall.profile);
         }
-        WatchServices(firewallService, helperService, ServicesWarning);
+        WatchServices(firewallService, helperService, path->servicesWarning);
         SleepEx(MONITOR_CYCLE_MS, FALSE);
     }
 

@@ -35,11 +35,12 @@ TEST(FirewallPath, EachPathNamesItsServicesAndCommandLines)
     EXPECT_EQ(nullptr, xp->logTemplate);
     EXPECT_STREQ("MpsSvc", later->firewallService);
     EXPECT_STREQ("BFE", later->helperService);
-    EXPECT_STREQ("Warning, critical firewall services have been stopped!\n\n", ServicesWarningHead);
-    EXPECT_STREQ("Please restart the SharedAccess service and IpNat Service or\n"
-                 "contact your System Administrator immediately.", xp->servicesAdvice);
-    EXPECT_STREQ("Please restart the Windows Firewall (MpsSvc) and Base Filtering Engine (BFE) services "
-                 "or contact your System Administrator immediately.", later->servicesAdvice);
+    EXPECT_STREQ("Warning, critical firewall services have been stopped!\n\n"
+                 "Please restart the SharedAccess service and IpNat Service or\n"
+                 "contact your System Administrator immediately.", xp->servicesWarning);
+    EXPECT_STREQ("Warning, critical firewall services have been stopped!\n\n"
+                 "Please restart the Windows Firewall (MpsSvc) and Base Filtering Engine (BFE) services "
+                 "or contact your System Administrator immediately.", later->servicesWarning);
     EXPECT_STREQ("%s\\system32\\control.exe /name Microsoft.WindowsFirewall", later->configureTemplate);
     // Exempt from the WOW64 redirector: the same path for 32-bit programs.
     EXPECT_STREQ("%s\\system32\\LogFiles\\Firewall\\pfirewall.log", later->logTemplate);
@@ -86,8 +87,8 @@ TEST(FirewallPath, TheCopyActsOnItsOneExactArgumentAlone)
         {"\"C:\\Halvotren.exe\"", SWITCH_NOT_ASKED},
         {"\"C:\\Halvotren.exe\" ", SWITCH_NOT_ASKED},
         {"\"C:\\Halvotren.exe\" /installed", SWITCH_NOT_ASKED},
-        {"\"C:\\Halvotren.exe\" only", SWITCH_NOT_ASKED},
-        {"\"C:\\Halvotren.exe\" offline", SWITCH_NOT_ASKED},
+        {"\"C:\\Halvotren.exe\" offline", SWITCH_REFUSED},
+        {"\"C:\\Halvotren.exe\" x on", SWITCH_NOT_ASKED},
         {"\"C:\\on off", SWITCH_NOT_ASKED},  // an unclosed quote
         {"on", SWITCH_NOT_ASKED},            // the program's own name
     };
