@@ -115,6 +115,7 @@ class FirewallCommands(BedTestCase, TrayMixin):
         self.press(NOTICE)
         self.assertEqual([], firewall_events("put_FirewallEnabled"))
 
+    @xp_only
     def test_a_command_borrowing_the_profile_as_the_monitor_lets_it_go_holds_its_own_reference(self):
         # The monitor gives up right after publishing the profile (IpNat
         # missing); the command's AddRef is held, and the clean-up let go
