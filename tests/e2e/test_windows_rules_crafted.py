@@ -41,6 +41,8 @@ BREAKING = {
     "single_threaded_apartment_pumps": "combase.CoInitializeEx(00000000,00000002)",
     "com_entered_first": "combase.CoCreateInstance(00402000,00000000,00000001,00402010,0061f000)",
     "uninitialize_balanced": "combase.CoUninitialize()",
+    # No record Wine's shell read: one of another size.
+    "consent_record_as_documented": "shell32.ShellExecuteExA(0061f000)",
     # The window made, and the end every DLL's detach code follows.
     "program_ends_by_terminating_itself":
         ('user32.CreateWindowExA(00000000,00402000 "Halvotren",00402010 "",00cf0000,00000000,00000000,'
@@ -83,6 +85,21 @@ class RulesOnCraftedTraces(unittest.TestCase):
             with self.subTest(name):
                 self.assertEqual(["com_entered_first"], [rule for rule, _, _ in broken(*traces)[0]])
         self.assertEqual([], broken(entering + [call(create)])[0])
+
+    def test_the_consent_record_is_read_from_wines_trace_of_it(self):
+        execute = "shell32.ShellExecuteExA(0061f000)"
+        record = ('0020:0024:trace:exec:SHELL_execute mask=0x%08x hwnd=00010020 verb=L"%s" file=L"%s" '
+                  'parm=L"%s" dir=(null) show=0x00000000 class=not used')
+        start = [LOADED % ("0020", "0024"), call(execute)]
+        good = (0x540, "runas", "C:\\\\Program Files\\\\Halvotren\\\\Halvotren.exe", "off")
+        self.assertEqual(([], {"consent_record_as_documented"}),
+                         broken(start + [record % good, returned(execute, "00000001")]))
+        for name, fields in (("no NOCLOSEPROCESS", (0x500,) + good[1:]), ("no verb", (0x540, "open") + good[2:]),
+                             ("a bare name", good[:2] + ("Halvotren.exe", "off")),
+                             ("another argument", good[:3] + ("on x",))):
+            with self.subTest(name):
+                self.assertEqual(["consent_record_as_documented"],
+                                 [rule for rule, _, _ in broken(start + [record % fields])[0]])
 
     def test_the_program_ends_by_terminating_itself(self):
         start = [LOADED % ("0020", "0024"), call(WINDOW)]

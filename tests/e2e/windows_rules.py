@@ -59,13 +59,23 @@ FALL_WARNINGS = ("Firewall Warning!", "Firewall Warning")
 # What a rule returns for a call it applies to and that keeps it.
 KEPT = ""
 
-# trace: which of the traces read the call comes from.
-Call = namedtuple("Call", "index trace pid thread function args strings retval line")
+# trace: which of the traces read the call comes from; details: what
+# Wine's own trace of the call tells of a record it was handed (ShellExecuteExA's).
+Call = namedtuple("Call", "index trace pid thread function args strings retval line details",
+                  defaults=(None,))
 
 CALL = re.compile(r"^(\w+):(\w+):Call ([\w.]+)\.(\w+)\((.*)\) ret=([0-9a-f]+)$")
 RET = re.compile(r"^(\w+):(\w+):Ret  ([\w.]+)\.(\w+)\(\) retval=([0-9a-f]+) ret=([0-9a-f]+)$")
 ARGUMENT = re.compile(r'([0-9a-f]+)(?: (L?"(?:[^"\\]|\\.)*"))?(?:,|$)')
 LOADED = re.compile(r'^(\w+):\w+:trace:loaddll:\w+ Loaded L"(.*)" at ([0-9A-F]+): ')
+# ShellExecuteExA's record as Wine's shell (trace+exec) reads it, once it
+# took the record's size.
+EXECUTE = re.compile(r'^(\w+):(\w+):trace:exec:SHELL_execute mask=(?:0x)?([0-9a-f]+) hwnd=\w+ '
+                     r'verb=(L"(?:[^"\\]|\\.)*"|\S+) file=(L"(?:[^"\\]|\\.)*"|\S+) '
+                     r'parm=(L"(?:[^"\\]|\\.)*"|\S+) ')
+SEE_MASK_NOCLOSEPROCESS = 0x40
+SEE_MASK_NOASYNC = 0x100
+SEE_MASK_FLAG_NO_UI = 0x400
 
 
 def _unescape(text):
@@ -116,9 +126,20 @@ def own_calls(traces, programs):
                 strings.append(_unescape(text))
             module = module.lower()
             documented = next((name for name, wine in IMPLEMENTED_IN.items() if wine == module), module)
-            call = Call(len(calls), trace, pid, thread, documented + "." + function, args, strings, [None], line)
+            call = Call(len(calls), trace, pid, thread, documented + "." + function, args, strings, [None], line,
+                        {})
             calls.append(call)
             pending[(trace, pid, thread, function, ret)] = call
+            continue
+        executed = EXECUTE.match(line)
+        if executed:
+            # The record of the thread's ShellExecuteExA under way.
+            pid, thread = executed.group(1, 2)
+            call = next((c for key, c in pending.items() if key[:3] == (trace, pid, thread)
+                         and c.function == "shell32.ShellExecuteExA"), None)
+            if call is not None:
+                call.details.update(mask=int(executed.group(3), 16), verb=_unescape(executed.group(4)),
+                                    file=_unescape(executed.group(5)), parameters=_unescape(executed.group(6)))
             continue
         returned = RET.match(line)
         if returned:
@@ -294,6 +315,21 @@ def program_ends_by_terminating_itself(call, calls):
     return KEPT
 
 
+def consent_record_as_documented(call, calls):
+    record = call.details or {}
+    if not record:
+        # Wine, as Windows, takes no record of another size.
+        return "a record ShellExecuteExA refused at once: cbSize is not sizeof(SHELLEXECUTEINFOA)"
+    wanted = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI
+    if record["mask"] & wanted != wanted:
+        return "mask 0x%x without SEE_MASK_NOCLOSEPROCESS, SEE_MASK_NOASYNC and SEE_MASK_FLAG_NO_UI" % record["mask"]
+    if not full_path(record["file"]):
+        return "the program %r is not a full path" % record["file"]
+    if record["verb"] != "runas" or record["parameters"] not in ("on", "off"):
+        return "verb %r with parameters %r, not runas with on or off" % (record["verb"], record["parameters"])
+    return KEPT
+
+
 # Each function checked, and its rules.
 RULES = {
     "ntdll.NtCreateFile": [
@@ -394,6 +430,17 @@ RULES = {
         # library."
         com_entered_first,
     ],
+    "shell32.ShellExecuteExA": [
+        # SHELLEXECUTEINFO: cbSize "Required. The size of this structure, in
+        # bytes."; SEE_MASK_NOCLOSEPROCESS "Use to indicate that the hProcess
+        # member receives the process handle" (the copy is waited for);
+        # SEE_MASK_NOASYNC "Wait for the execute operation to complete before
+        # returning"; SEE_MASK_FLAG_NO_UI "Do not display an error message box
+        # if an error occurs" (the program shows its own notice); and, as for
+        # CreateProcess, "specify a fully qualified path" (Dynamic-Link
+        # Library Security). The verb runas and one argument, on or off.
+        consent_record_as_documented,
+    ],
     "user32.CreateWindowExA": [
         # ExitProcess: "If one of the terminated threads in the process holds
         # a lock and the DLL detach code in one of the loaded DLLs attempts to
@@ -405,6 +452,8 @@ RULES = {
         program_ends_by_terminating_itself,
     ],
 }
+# Functions only the later firewall's paths call: the consented copy.
+LATER_ONLY = {"shell32.ShellExecuteExA"}
 # Rules that the scenario need not see apply, each with the reason: they
 # guard against a call the program's paths do not make today.
 GUARDS = {
