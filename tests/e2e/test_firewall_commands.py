@@ -78,17 +78,20 @@ class FirewallCommands(BedTestCase, TrayMixin):
         set_firewall(read_fails=0, enabled=1)
         self.wait_tray("green")
 
-    @xp_only
-    def test_a_command_racing_the_monitors_clean_up_never_uses_a_released_profile(self):
-        # IpNat missing makes the monitor give up right after publishing the
-        # profile; its clean-up is held at the manager's release until the
-        # command is inside the profile, and a slow read keeps it there while
-        # the clean-up goes on.
+    def start_with_the_clean_up_held(self, **firewall):
+        """IpNat missing makes the monitor give up right after publishing
+        the profile; its clean-up is held at the manager's release."""
         self.addCleanup(ensure_service_exists, "IpNat")
         delete_service("IpNat")
-        set_firewall(enabled=0, manager_release_held=1, read_delay_ms=5000)
+        set_firewall(enabled=0, manager_release_held=1, **firewall)
         self.start_program()
         wait_until(lambda: firewall_events("manager_release_begin"), 20, what="the profile to be published")
+
+    @xp_only
+    def test_a_command_racing_the_monitors_clean_up_never_uses_a_released_profile(self):
+        # The clean-up held until the command is inside the profile, and a
+        # slow read keeps it there while the clean-up goes on.
+        self.start_with_the_clean_up_held(read_delay_ms=5000)
         self.command(START)
         wait_until(lambda: firewall_events("read_delay_begin"), 20, what="the command to read the firewall")
         set_firewall(manager_release_held=0)
@@ -117,15 +120,10 @@ class FirewallCommands(BedTestCase, TrayMixin):
 
     @xp_only
     def test_a_command_borrowing_the_profile_as_the_monitor_lets_it_go_holds_its_own_reference(self):
-        # The monitor gives up right after publishing the profile (IpNat
-        # missing); the command's AddRef is held, and the clean-up let go
-        # meanwhile: it must wait for the borrow, since the profile it
-        # releases is the one being borrowed.
-        self.addCleanup(ensure_service_exists, "IpNat")
-        delete_service("IpNat")
-        set_firewall(enabled=0, manager_release_held=1, addref_held=1)
-        self.start_program()
-        wait_until(lambda: firewall_events("manager_release_begin"), 20, what="the profile to be published")
+        # The command's AddRef is held, and the clean-up let go meanwhile:
+        # it must wait for the borrow, since the profile it releases is the
+        # one being borrowed.
+        self.start_with_the_clean_up_held(addref_held=1)
         self.command(START)
         wait_until(lambda: firewall_events("addref_hold_begin"), 20, what="the command to borrow the profile")
         set_firewall(manager_release_held=0)
